@@ -8,6 +8,7 @@
 namespace {
 
 constexpr std::int64_t kStripTarget = std::int64_t(1) << 24;  // 16 MiB of lines per strip
+constexpr std::int64_t kAddressSpace = std::int64_t(1) << 47;  // x86-64 user space
 
 std::int64_t bitsForColourSpace(TarvexImage::colourSpaceType space)
 {
@@ -54,13 +55,15 @@ const wchar_t* planLayout(const TarvexImageImpl& image, std::int64_t columns, st
     if (out.bytesPerLine > INT32_MAX)
         return L"a line longer than 2147483647 bytes";
     const std::int64_t lineBytes = image.isTrueColour ? out.bytesPerLine : out.indexBytesPerLine;
+    if (lineBytes > 0 && rows > kAddressSpace / lineBytes)
+        return L"more bytes than the address space holds";
     out.strips = stripCount;
     if (out.strips == 0) {
         out.strips = lineBytes * rows / kStripTarget;
         if (out.strips == 0)
             out.strips = rows >= 1 ? 1 : 0;
     }
-    if (out.strips > std::max<std::int64_t>(rows, 1))
+    if (stripCount > std::max<std::int64_t>(rows, 1))
         return L"more strips than lines";
     out.linesPerStrip = linesPerStrip;
     if (out.linesPerStrip == 0)
