@@ -1,13 +1,28 @@
 // trximage: the command-line face of the library, built on its public API only.
+//
+// Exit status: 0 every file succeeded, 1 something failed, 2 usage error.
 #include <TRXImage.h>
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
 
 namespace {
+
+constexpr int kOk = 0;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
 
 const char* colourSpaceName(TarvexImage::colourSpaceType space)
 {
@@ -20,17 +35,186 @@ const char* colourSpaceName(TarvexImage::colourSpaceType space)
     }
 }
 
-void printProperties(const char* title, const TarvexImage& image)
+// Paths on the command line are UTF-8; the ICC call takes a wide path.
+std::wstring widen(const std::string& text)
 {
-    std::printf("%s: %lld x %lld, %s, %d bits per pixel, %d strip(s) of %d lines, %d bytes per line, "
-                "resolution %g x %g ppi, alpha %s\n",
-                title, static_cast<long long>(image.columns()), static_cast<long long>(image.rows()),
-                colourSpaceName(image.colourSpace()), image.bitsPerPixel(), image.stripCount(),
-                image.linesPerStrip(), image.bytesPerLine(), image.xResolution(), image.yResolution(),
-                image.matte() ? "yes" : "no");
+    std::wstring out;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        std::uint32_t cp = extra == 0 ? c : c & (0x3F >> extra);
+        for (int k = 1; k <= extra && i + k < text.size(); ++k)
+            cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        out.push_back(static_cast<wchar_t>(cp));
+        i += static_cast<std::size_t>(extra) + 1;
+    }
+    return out;
 }
 
-// Paints a diagonal RGB gradient through line pointers.
+nlohmann::json describe(TarvexImage& image)
+{
+    return {{"columns", image.columns()},
+            {"rows", image.rows()},
+            {"colourSpace", colourSpaceName(image.colourSpace())},
+            {"bitsPerPixel", image.bitsPerPixel()},
+            {"xResolution", image.xResolution()},
+            {"yResolution", image.yResolution()},
+            {"alpha", image.matte()},
+            {"iccProfileBytes", image.iccColourProfile().length()},
+            {"strips", image.stripCount()},
+            {"linesPerStrip", image.linesPerStrip()},
+            {"bytesPerLine", image.bytesPerLine()}};
+}
+
+void printDescription(const std::string& name, TarvexImage& image)
+{
+    std::printf("%s: %lld x %lld, %s, %d bits per pixel, %g x %g ppi, alpha %s, ICC profile %lld bytes, "
+                "%d strip(s) of %d lines\n",
+                name.c_str(), static_cast<long long>(image.columns()), static_cast<long long>(image.rows()),
+                colourSpaceName(image.colourSpace()), image.bitsPerPixel(), image.xResolution(),
+                image.yResolution(), image.matte() ? "yes" : "no",
+                static_cast<long long>(image.iccColourProfile().length()), image.stripCount(),
+                image.linesPerStrip());
+}
+
+int runInfo(const std::vector<std::string>& files, bool json)
+{
+    int status = kOk;
+    nlohmann::json all = nlohmann::json::array();
+    for (const auto& file : files) {
+        TarvexImage image;
+        if (!image.open(file)) {
+            std::fprintf(stderr, "trximage: cannot read %s\n", file.c_str());
+            status = kFailed;
+            if (json)
+                all.push_back({{"file", file}, {"error", "cannot read"}});
+            continue;
+        }
+        if (json) {
+            nlohmann::json entry = describe(image);
+            entry["file"] = file;
+            all.push_back(entry);
+        } else {
+            printDescription(file, image);
+        }
+    }
+    if (json)
+        std::cout << all.dump(2) << "\n";
+    return status;
+}
+
+struct Edits {
+    int quality = -1;
+    std::optional<std::pair<int, int>> size;
+    std::optional<double> scale;
+    std::vector<double> level;
+    bool reduce = false;
+    bool matte = false;
+    std::string iccOut;
+};
+
+// Runs the requested edits in a fixed order: matte, resize, level, reduce.
+bool applyEdits(TarvexImage& image, const Edits& edits, const std::string& name)
+{
+    if (edits.matte)
+        image.matte(true);
+    if (edits.size) {
+        image.resize(edits.size->first, edits.size->second);
+    } else if (edits.scale) {
+        const double f = *edits.scale / 100.0;
+        image.resize(static_cast<int>(image.columns() * f + 0.5), static_cast<int>(image.rows() * f + 0.5));
+    }
+    if (!edits.level.empty() && !image.level(edits.level[0], edits.level[1], edits.level[2])) {
+        std::fprintf(stderr, "trximage: %s: levels refused (need HIGH > LOW, GAMMA > 0, 3 or 4 bytes a pixel)\n",
+                     name.c_str());
+        return false;
+    }
+    if (edits.reduce && !image.ReduceIfPossible())
+        std::fprintf(stderr, "trximage: %s: not every pixel is grey, kept in colour\n", name.c_str());
+    return true;
+}
+
+bool convertOne(const std::string& in, const std::string& out, const Edits& edits)
+{
+    TarvexImage image;
+    if (!image.open(in)) {
+        std::fprintf(stderr, "trximage: cannot read %s\n", in.c_str());
+        return false;
+    }
+    if (!edits.iccOut.empty() && !image.saveIccProfile(widen(edits.iccOut)))
+        std::fprintf(stderr, "trximage: %s has no ICC profile to save\n", in.c_str());
+    if (!applyEdits(image, edits, in))
+        return false;
+    bool written = false;
+    if (edits.quality > -1) {
+        // The quality goes with the memory targets; write through a file target.
+        CFile file;
+        CFileException error;
+        if (!file.Open(out.c_str(), CFile::modeCreate | CFile::modeWrite, &error)) {
+            wchar_t reason[256];
+            error.GetErrorMessage(reason, 256);
+            std::fprintf(stderr, "trximage: cannot create %s: %ls\n", out.c_str(), reason);
+            return false;
+        }
+        written = image.write(out, edits.quality, &file);
+        try {
+            file.Close();
+        } catch (CFileException* e) {
+            e->Delete();
+            written = false;
+        }
+        if (!written)
+            fs::remove(out);
+    } else {
+        written = image.write(out);
+    }
+    if (!written)
+        std::fprintf(stderr, "trximage: cannot write %s\n", out.c_str());
+    return written;
+}
+
+int runConvert(const std::vector<std::string>& files, const std::string& outDir, const std::string& format,
+               const Edits& edits)
+{
+    if (outDir.empty()) {
+        if (files.size() != 2) {
+            std::fprintf(stderr, "trximage convert: give IN OUT, or several inputs with --out-dir and --format\n");
+            return kUsage;
+        }
+        return convertOne(files[0], files[1], edits) ? kOk : kFailed;
+    }
+    if (format.empty()) {
+        std::fprintf(stderr, "trximage convert: --out-dir needs --format EXT\n");
+        return kUsage;
+    }
+    std::error_code ec;
+    fs::create_directories(outDir, ec);
+    const std::string extension = format[0] == '.' ? format : "." + format;
+    const bool terminal = isatty(fileno(stderr)) != 0;
+    const auto start = std::chrono::steady_clock::now();
+    std::size_t done = 0, failed = 0;
+    for (const auto& in : files) {
+        const fs::path out = fs::path(outDir) / fs::path(in).filename().replace_extension(extension);
+        if (!convertOne(in, out.string(), edits)) {
+            ++failed;
+            std::fprintf(stderr, "trximage: failed: %s\n", in.c_str());
+        }
+        ++done;
+        if (terminal) {
+            const double elapsed =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            std::fprintf(stderr, "\r%zu of %zu files, %.1f s", done, files.size(), elapsed);
+            if (done == files.size())
+                std::fputc('\n', stderr);
+        }
+    }
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("converted %zu of %zu files to %s in %.2f s%s\n", done - failed, files.size(), outDir.c_str(),
+                elapsed, failed ? "; some failed" : "");
+    return failed ? kFailed : kOk;
+}
+
+// Paints a diagonal RGB gradient with a grey band, through line pointers.
 void paintGradient(TarvexImage& image)
 {
     const auto width = image.columns();
@@ -48,8 +232,18 @@ void paintGradient(TarvexImage& image)
     }
 }
 
-int runDemo()
+int runDemo(const std::string& dirArgument)
 {
+    const fs::path dir = dirArgument.empty() ? fs::temp_directory_path() / "trximage-demo" : fs::path(dirArgument);
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    int status = kOk;
+    auto check = [&status](bool ok, const char* what) {
+        std::printf("  %-44s %s\n", what, ok ? "ok" : "FAILED");
+        if (!ok)
+            status = kFailed;
+    };
+
     TarvexImage image;
     image.colourSpace(TarvexImage::colourSpaceRGB);
     image.size(640, 480, 0, 0, nullptr, nullptr);
@@ -57,36 +251,149 @@ int runDemo()
     image.yResolution(300.0);
     paintGradient(image);
     image.SetIsRead();
-    printProperties("built", image);
+    printDescription("built", image);
 
+    std::printf("copy on write:\n");
     TarvexImage copy(image);
     copy.modifyImage();
-    TarvexImage::LinePointer line;
+    TarvexImage::LinePointer line, original;
     copy.setupLinePointer(line, 0);
     line.get_pustr()[0] = 7;
-    TarvexImage::LinePointer original;
     image.setupLinePointer(original, 0);
-    std::printf("copy un-shared: first byte %d in the copy, %d in the original\n", line.get()[0],
-                original.get()[0]);
-    copy.xResolution(72.0);
-    printProperties("copy", copy);
-    printProperties("original", image);
-    return 0;
+    check(line.get()[0] == 7 && original.get()[0] == 0, "un-shared copy changes alone");
+
+    std::printf("colour map:\n");
+    image.colourMapSize(3);
+    image.colourMap(0, 0x000000);
+    image.colourMap(1, 0x808080);
+    image.colourMap(2, 0xFFFFFF);
+    check(image.FindNearestColourMap(0x7A7A7A) == 1, "nearest of 0x7A7A7A is entry 1");
+
+    std::printf("operations:\n");
+    TarvexImage edited(image);
+    edited.modifyImage();
+    edited.matte(true);
+    check(edited.matte(), "matte(true) adds an alpha plane");
+    edited.resize(320, 240);
+    check(edited.columns() == 320 && edited.rows() == 240, "resize to 320 x 240");
+    check(edited.level(0.1, 0.9, 1.5), "level(0.1, 0.9, 1.5)");
+
+    TarvexImage grey;
+    grey.colourSpace(TarvexImage::colourSpaceRGB);
+    grey.size(64, 64, 0, 0, nullptr, nullptr);
+    for (int y = 0; y < 64; ++y) {
+        grey.setupLinePointer(line, y);
+        for (int x = 0; x < 64 * 3; ++x)
+            line.get_pustr()[x] = ((x / 3 + y) / 8) % 2 ? 255 : 0;
+    }
+    check(grey.ReduceIfPossible() && grey.bitsPerPixel() == 8, "checkerboard reduced to one bit per pixel");
+
+    std::printf("files in %s:\n", dir.string().c_str());
+    for (const char* name : {"demo.png", "demo.jpg", "demo.tif", "demo-edited.png", "demo-bilevel.png"}) {
+        TarvexImage& source = std::string(name).find("edited") != std::string::npos ? edited
+                              : std::string(name).find("bilevel") != std::string::npos ? grey
+                                                                                        : image;
+        const fs::path path = dir / name;
+        const bool ok = source.write(path.string());
+        std::printf("  %-44s %s (%lld bytes)\n", path.string().c_str(), ok ? "written" : "FAILED",
+                    ok ? static_cast<long long>(fs::file_size(path, ec)) : 0LL);
+        if (!ok)
+            status = kFailed;
+    }
+
+    std::printf("memory targets:\n");
+    CBufferStream stream;
+    const bool streamOk = image.write("png", -1, &stream);
+    std::printf("  %-44s %s (%llu bytes)\n", "PNG into a CBufferStream", streamOk ? "ok" : "FAILED",
+                static_cast<unsigned long long>(stream.GetPos()));
+    CAutoBuffer buffer;
+    const bool bufferOk = image.write("jpg", 90, &buffer);
+    std::printf("  %-44s %s (%u bytes)\n", "JPEG quality 90 into a CAutoBuffer", bufferOk ? "ok" : "FAILED",
+                buffer.GetDataSize());
+    if (!streamOk || !bufferOk)
+        status = kFailed;
+
+    std::printf("read back:\n");
+    TarvexImage back;
+    const bool readOk = back.open((dir / "demo.png").string());
+    check(readOk && back.columns() == 640 && back.rows() == 480, "demo.png reads back as 640 x 480");
+    if (readOk)
+        printDescription("  demo.png", back);
+    return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    CLI::App app{"trximage: open, inspect, edit and write raster images with TRXImage"};
+    CLI::App app{"trximage: open, inspect, edit and write raster images with the TRXImage library"};
     app.require_subcommand(1);
-    CLI::App* demo = app.add_subcommand("demo", "Build an image in memory and run the library on it (no input needed)");
+
+    CLI::App* info = app.add_subcommand("info", "Print what the library reads from image files");
+    std::vector<std::string> infoFiles;
+    bool json = false;
+    info->add_option("FILE", infoFiles, "Image files")->required();
+    info->add_flag("--json", json, "Machine-readable output");
+
+    CLI::App* convert = app.add_subcommand(
+        "convert", "Convert IN to OUT (format by OUT's extension), or a batch with --out-dir and --format");
+    std::vector<std::string> convertFiles;
+    std::string outDir, format, sizeText, levelText;
+    double scale = 0;
+    Edits edits;
+    convert->add_option("FILES", convertFiles, "IN OUT, or several inputs with --out-dir")->required();
+    convert->add_option("--quality", edits.quality, "JPEG quality 0-100 (default: the writer's)");
+    auto* resizeOption = convert->add_option("--resize", sizeText, "New size WIDTHxHEIGHT");
+    convert->add_option("--scale", scale, "New size in percent of the old")->excludes(resizeOption);
+    convert->add_option("--level", levelText, "Levels LOW,HIGH,GAMMA (LOW and HIGH as fractions, 0 to 1)");
+    convert->add_flag("--reduce", edits.reduce, "Pack an all-grey image to one bit per pixel");
+    convert->add_flag("--matte", edits.matte, "Add an opaque alpha plane");
+    convert->add_option("--icc-out", edits.iccOut, "Save the input's ICC profile to this file");
+    convert->add_option("--out-dir", outDir, "Folder for a batch of outputs");
+    convert->add_option("--format", format, "Output extension for a batch (png, jpg, tif, ...)");
+
+    CLI::App* demo = app.add_subcommand("demo", "Build an image, run every operation, write files (no input needed)");
+    std::string demoDir;
+    demo->add_option("DIR", demoDir, "Folder for the demo's files (default: a temporary folder)");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e) == 0 ? 0 : 2;
+        const int code = app.exit(e);
+        return code == 0 ? kOk : kUsage;
     }
-    if (demo->parsed())
-        return runDemo();
-    return 2;
+
+    try {
+        if (info->parsed())
+            return runInfo(infoFiles, json);
+        if (demo->parsed())
+            return runDemo(demoDir);
+        if (convert->parsed()) {
+            if (!sizeText.empty()) {
+                int w = 0, h = 0;
+                char x = 0;
+                if (std::sscanf(sizeText.c_str(), "%d%c%d", &w, &x, &h) != 3 || (x != 'x' && x != 'X') || w < 1 ||
+                    h < 1) {
+                    std::fprintf(stderr, "trximage convert: --resize takes WIDTHxHEIGHT, e.g. 3000x2000\n");
+                    return kUsage;
+                }
+                edits.size = std::make_pair(w, h);
+            }
+            if (scale > 0)
+                edits.scale = scale;
+            if (!levelText.empty()) {
+                double low = 0, high = 0, gamma = 0;
+                if (std::sscanf(levelText.c_str(), "%lf,%lf,%lf", &low, &high, &gamma) != 3) {
+                    std::fprintf(stderr, "trximage convert: --level takes LOW,HIGH,GAMMA, e.g. 0.1,0.9,1.5\n");
+                    return kUsage;
+                }
+                edits.level = {low, high, gamma};
+            }
+            return runConvert(convertFiles, outDir, format, edits);
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "trximage: %s\n", e.what());
+        return kFailed;
+    }
+    return kUsage;
 }

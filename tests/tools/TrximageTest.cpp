@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <OpenImageIO/imageio.h>
+#include <nlohmann/json.hpp>
+
+#include "support/TestSupport.h"
+
+namespace {
+
+struct Run {
+    int status;
+    std::string out;
+};
+
+// Runs trximage with `arguments` (already quoted), standard error folded into the output.
+Run trximage(const std::string& arguments)
+{
+    const std::string command = std::string(TRXIMAGE_PROGRAM) + " " + arguments + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    Run run{-1, {}};
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        run.out.append(buffer, n);
+    const int raw = pclose(pipe);
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return run;
+}
+
+void writeGradient(const std::string& path, int width, int height, int channels)
+{
+    auto out = OIIO::ImageOutput::create(path);
+    ASSERT_TRUE(out);
+    OIIO::ImageSpec spec(width, height, channels, OIIO::TypeDesc::UINT8);
+    spec.attribute("XResolution", 200.0f);
+    spec.attribute("YResolution", 200.0f);
+    spec.attribute("ResolutionUnit", "in");
+    std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * height * channels);
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<unsigned char>(i * 7);
+    ASSERT_TRUE(out->open(path, spec));
+    ASSERT_TRUE(out->write_image(OIIO::TypeDesc::UINT8, pixels.data()));
+    out->close();
+}
+
+TEST(Trximage, InfoPrintsWhatTheLibraryRead)
+{
+    trxtest::TempDir dir;
+    writeGradient(dir.file("a.png"), 30, 20, 3);
+    const Run run = trximage("info " + dir.file("a.png"));
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("30 x 20, RGB, 24 bits per pixel"), std::string::npos) << run.out;
+}
+
+TEST(Trximage, InfoJsonParsesBack)
+{
+    trxtest::TempDir dir;
+    writeGradient(dir.file("a.png"), 30, 20, 4);
+    writeGradient(dir.file("b.tif"), 8, 9, 1);
+    const Run run = trximage("info --json " + dir.file("a.png") + " " + dir.file("b.tif") + " 2>/dev/null");
+    ASSERT_EQ(run.status, 0) << run.out;
+    const auto json = nlohmann::json::parse(run.out);
+    ASSERT_EQ(json.size(), 2u);
+    EXPECT_EQ(json[0]["columns"], 30);
+    EXPECT_EQ(json[0]["alpha"], true);
+    EXPECT_EQ(json[0]["colourSpace"], "RGB");
+    EXPECT_EQ(json[1]["rows"], 9);
+    EXPECT_EQ(json[1]["colourSpace"], "grey");
+    EXPECT_EQ(json[1]["xResolution"], 200.0);
+}
+
+TEST(Trximage, ConvertAppliesEditsAndWritesTheFormatOfTheName)
+{
+    trxtest::TempDir dir;
+    writeGradient(dir.file("in.png"), 40, 30, 3);
+    const Run run = trximage("convert " + dir.file("in.png") + " " + dir.file("out.jpg") +
+                             " --quality 80 --resize 20x10 --level 0.1,0.9,1.5");
+    ASSERT_EQ(run.status, 0) << run.out;
+    TarvexImage back;
+    ASSERT_TRUE(back.open(dir.file("out.jpg")));
+    EXPECT_EQ(back.columns(), 20);
+    EXPECT_EQ(back.rows(), 10);
+}
+
+TEST(Trximage, BatchGoesOnPastABadFileAndSaysSo)
+{
+    trxtest::TempDir dir;
+    writeGradient(dir.file("one.png"), 10, 10, 3);
+    trxtest::writeFile(dir.file("two.png"), {0x89, 'P', 'N', 'G', 1, 2, 3});
+    writeGradient(dir.file("three.png"), 12, 10, 3);
+    const Run run = trximage("convert " + dir.file("one.png") + " " + dir.file("two.png") + " " +
+                             dir.file("three.png") + " --out-dir " + dir.file("out") + " --format tif");
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find("failed: " + dir.file("two.png")), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("converted 2 of 3 files"), std::string::npos) << run.out;
+    EXPECT_TRUE(std::filesystem::exists(dir.file("out/one.tif")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("out/three.tif")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out/two.tif")));
+}
+
+TEST(Trximage, ExitStatusTellsUsageFromFailure)
+{
+    trxtest::TempDir dir;
+    EXPECT_EQ(trximage("").status, 2);
+    EXPECT_EQ(trximage("frobnicate").status, 2);
+    EXPECT_EQ(trximage("convert only-one.png").status, 2);
+    EXPECT_EQ(trximage("convert a.png b.png --resize 10by10").status, 2);
+    EXPECT_EQ(trximage("convert a.png b.png --level 0.1").status, 2);
+    EXPECT_EQ(trximage("info --help").status, 0);
+    const Run missing = trximage("info " + dir.file("missing.png"));
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.out.find("[TRXImage] OpenImageIO cannot open " + dir.file("missing.png")), std::string::npos)
+        << missing.out;
+}
+
+TEST(Trximage, DemoNeedsNoInputAndWritesItsFiles)
+{
+    trxtest::TempDir dir;
+    const Run run = trximage("demo " + dir.path());
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.out.find("FAILED"), std::string::npos) << run.out;
+    for (const char* name : {"demo.png", "demo.jpg", "demo.tif"})
+        EXPECT_GT(std::filesystem::file_size(dir.file(name)), 0u) << name;
+}
+
+}  // namespace
