@@ -14,17 +14,17 @@
 
 namespace {
 
-struct Run {
+struct ProgramRun {
     int status;
     std::string out;
 };
 
 // Runs trximage with `arguments` (already quoted), standard error folded into the output.
-Run trximage(const std::string& arguments)
+ProgramRun trximage(const std::string& arguments)
 {
     const std::string command = std::string(TRXIMAGE_PROGRAM) + " " + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
-    Run run{-1, {}};
+    ProgramRun run{-1, {}};
     char buffer[4096];
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
         run.out.append(buffer, n);
@@ -53,7 +53,7 @@ TEST(Trximage, InfoPrintsWhatTheLibraryRead)
 {
     trxtest::TempDir dir;
     writeGradient(dir.file("a.png"), 30, 20, 3);
-    const Run run = trximage("info " + dir.file("a.png"));
+    const ProgramRun run = trximage("info " + dir.file("a.png"));
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("30 x 20, RGB, 24 bits per pixel"), std::string::npos) << run.out;
 }
@@ -63,7 +63,7 @@ TEST(Trximage, InfoJsonParsesBack)
     trxtest::TempDir dir;
     writeGradient(dir.file("a.png"), 30, 20, 4);
     writeGradient(dir.file("b.tif"), 8, 9, 1);
-    const Run run = trximage("info --json " + dir.file("a.png") + " " + dir.file("b.tif") + " 2>/dev/null");
+    const ProgramRun run = trximage("info --json " + dir.file("a.png") + " " + dir.file("b.tif") + " 2>/dev/null");
     ASSERT_EQ(run.status, 0) << run.out;
     const auto json = nlohmann::json::parse(run.out);
     ASSERT_EQ(json.size(), 2u);
@@ -79,7 +79,7 @@ TEST(Trximage, ConvertAppliesEditsAndWritesTheFormatOfTheName)
 {
     trxtest::TempDir dir;
     writeGradient(dir.file("in.png"), 40, 30, 3);
-    const Run run = trximage("convert " + dir.file("in.png") + " " + dir.file("out.jpg") +
+    const ProgramRun run = trximage("convert " + dir.file("in.png") + " " + dir.file("out.jpg") +
                              " --quality 80 --resize 20x10 --level 0.1,0.9,1.5");
     ASSERT_EQ(run.status, 0) << run.out;
     TarvexImage back;
@@ -94,7 +94,7 @@ TEST(Trximage, BatchGoesOnPastABadFileAndSaysSo)
     writeGradient(dir.file("one.png"), 10, 10, 3);
     trxtest::writeFile(dir.file("two.png"), {0x89, 'P', 'N', 'G', 1, 2, 3});
     writeGradient(dir.file("three.png"), 12, 10, 3);
-    const Run run = trximage("convert " + dir.file("one.png") + " " + dir.file("two.png") + " " +
+    const ProgramRun run = trximage("convert " + dir.file("one.png") + " " + dir.file("two.png") + " " +
                              dir.file("three.png") + " --out-dir " + dir.file("out") + " --format tif");
     EXPECT_EQ(run.status, 1) << run.out;
     EXPECT_NE(run.out.find("failed: " + dir.file("two.png")), std::string::npos) << run.out;
@@ -113,7 +113,7 @@ TEST(Trximage, ExitStatusTellsUsageFromFailure)
     EXPECT_EQ(trximage("convert a.png b.png --resize 10by10").status, 2);
     EXPECT_EQ(trximage("convert a.png b.png --level 0.1").status, 2);
     EXPECT_EQ(trximage("info --help").status, 0);
-    const Run missing = trximage("info " + dir.file("missing.png"));
+    const ProgramRun missing = trximage("info " + dir.file("missing.png"));
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.out.find("[TRXImage] OpenImageIO cannot open " + dir.file("missing.png")), std::string::npos)
         << missing.out;
@@ -122,7 +122,7 @@ TEST(Trximage, ExitStatusTellsUsageFromFailure)
 TEST(Trximage, DemoNeedsNoInputAndWritesItsFiles)
 {
     trxtest::TempDir dir;
-    const Run run = trximage("demo " + dir.path());
+    const ProgramRun run = trximage("demo " + dir.path());
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(run.out.find("FAILED"), std::string::npos) << run.out;
     for (const char* name : {"demo.png", "demo.jpg", "demo.tif"})
