@@ -62,7 +62,7 @@ if [ -z "$trx" ]; then
   if [ ! -x "$trx" ]; then
     log "building trximage with the release preset"
     (cd "$root" && scripts/deps.sh && cmake --preset release >/dev/null &&
-      cmake --build --preset release --target trximage) >&2 || log "trximage did not build; its rows will fail"
+      cmake --build --preset release --target trximage -j "$(nproc)") >&2 || log "trximage did not build; its rows will fail"
   fi
 fi
 
