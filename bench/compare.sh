@@ -183,7 +183,7 @@ for job in "${jobs[@]}"; do
   while IFS=$'\t' read -r tool output command; do
     rm -f "$output"
     # One run under /usr/bin/time gives the peak memory and tells whether the tool works.
-    if /usr/bin/time -v -o "$work/time.txt" bash -c "$command" >"$work/run.log" 2>&1 && [ -s "$output" ]; then
+    if /usr/bin/time -v -o "$work/time.txt" bash -c "$command" </dev/null >"$work/run.log" 2>&1 && [ -s "$output" ]; then
       rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.txt")
       bytes=$(stat -c %s "$output")
       names+=("$tool")
