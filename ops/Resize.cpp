@@ -169,10 +169,10 @@ void TarvexImage::resize(int width, int height)
 
     // Everything new is built aside; the image changes only once all of it exists.
     StripVector colour;
-    if (!makeStrips(colour, stripCount, newLineBytes * linesPerStrip))
+    if (!makeStrips(colour, stripCount, newLineBytes * linesPerStrip, true))
         return;
     StripVector alphaStrips;
-    if (alpha && !makeStrips(alphaStrips, stripCount, std::int64_t(width) * linesPerStrip))
+    if (alpha && !makeStrips(alphaStrips, stripCount, std::int64_t(width) * linesPerStrip, true))
         return;
 
     PlaneResampler(horizontal, vertical, w, h, width, height, b)

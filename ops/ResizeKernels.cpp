@@ -3,7 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
+// GCC 12 reports its own AVX-512 headers (the _mm512_undefined_* helpers) as reading
+// uninitialised values once they are inlined; a known false positive.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -47,6 +52,7 @@ void verticalPortable(const float* const rows[4], const double weights[4], std::
 }
 
 #define TRX_AVX2 __attribute__((target("avx2")))
+#define TRX_AVX2_INLINE inline __attribute__((always_inline, target("avx2")))
 
 TRX_AVX2 void widenAvx2(const unsigned char* bytes, std::int64_t count, double* out)
 {
@@ -120,17 +126,18 @@ TRX_AVX2 void horizontalAvx2(const double* padded, const std::int32_t* base, con
 }
 
 // Clamping first and then rounding halves up gives what lround, min and max give for
-// every sum. The halves are decided on the exact fraction, never by adding 0.5.
-TRX_AVX2 __m128i roundClampAvx2(__m256d sum)
+// every sum. On 0..255, truncating s + 0.49999999999999994 (the double just below one
+// half) rounds halves up and nothing else: adding 0.5 itself would carry sums just
+// below a half, such as 0.5 - 2^-54, up to the next integer.
+constexpr double kJustBelowHalf = 0.49999999999999994;
+
+TRX_AVX2_INLINE __m128i roundClampAvx2(__m256d sum)
 {
     const __m256d clamped = _mm256_min_pd(_mm256_max_pd(sum, _mm256_setzero_pd()), _mm256_set1_pd(255.0));
-    const __m256d whole = _mm256_round_pd(clamped, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-    const __m256d up = _mm256_and_pd(_mm256_cmp_pd(_mm256_sub_pd(clamped, whole), _mm256_set1_pd(0.5), _CMP_GE_OQ),
-                                     _mm256_set1_pd(1.0));
-    return _mm256_cvttpd_epi32(_mm256_add_pd(whole, up));
+    return _mm256_cvttpd_epi32(_mm256_add_pd(clamped, _mm256_set1_pd(kJustBelowHalf)));
 }
 
-TRX_AVX2 __m256d verticalSumAvx2(const float* const rows[4], std::int64_t j, __m256d w0, __m256d w1, __m256d w2,
+TRX_AVX2_INLINE __m256d verticalSumAvx2(const float* const rows[4], std::int64_t j, __m256d w0, __m256d w1, __m256d w2,
                                  __m256d w3)
 {
     __m256d sum = _mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(_mm_loadu_ps(rows[0] + j)), w0), _mm256_setzero_pd());
@@ -160,20 +167,61 @@ TRX_AVX2 void verticalAvx2(const float* const rows[4], const double weights[4], 
     verticalPortable(rest, weights, count - j, out + j);
 }
 
-const ResizeKernels portable{widenPortable, horizontalPortable, verticalPortable};
-const ResizeKernels avx2{widenAvx2, horizontalAvx2, verticalAvx2};
+#define TRX_AVX512 __attribute__((target("avx512f")))
+#define TRX_AVX512_INLINE inline __attribute__((always_inline, target("avx512f")))
+
+TRX_AVX512_INLINE __m256i verticalEightAvx512(const float* const rows[4], std::int64_t j, __m512d w0, __m512d w1,
+                                              __m512d w2, __m512d w3)
+{
+    __m512d sum = _mm512_add_pd(_mm512_mul_pd(_mm512_cvtps_pd(_mm256_loadu_ps(rows[0] + j)), w0), _mm512_setzero_pd());
+    sum = _mm512_add_pd(sum, _mm512_mul_pd(_mm512_cvtps_pd(_mm256_loadu_ps(rows[1] + j)), w1));
+    sum = _mm512_add_pd(sum, _mm512_mul_pd(_mm512_cvtps_pd(_mm256_loadu_ps(rows[2] + j)), w2));
+    sum = _mm512_add_pd(sum, _mm512_mul_pd(_mm512_cvtps_pd(_mm256_loadu_ps(rows[3] + j)), w3));
+    const __m512d clamped = _mm512_min_pd(_mm512_max_pd(sum, _mm512_setzero_pd()), _mm512_set1_pd(255.0));
+    return _mm512_cvttpd_epi32(_mm512_add_pd(clamped, _mm512_set1_pd(kJustBelowHalf)));
+}
+
+TRX_AVX512 void verticalAvx512(const float* const rows[4], const double weights[4], std::int64_t count,
+                               unsigned char* out)
+{
+    const __m512d w0 = _mm512_set1_pd(weights[0]);
+    const __m512d w1 = _mm512_set1_pd(weights[1]);
+    const __m512d w2 = _mm512_set1_pd(weights[2]);
+    const __m512d w3 = _mm512_set1_pd(weights[3]);
+    std::int64_t j = 0;
+    for (; j + 16 <= count; j += 16) {
+        const __m256i low = verticalEightAvx512(rows, j, w0, w1, w2, w3);
+        const __m256i high = verticalEightAvx512(rows, j + 8, w0, w1, w2, w3);
+        const __m512i both = _mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm512_cvtepi32_epi8(both));
+    }
+    const float* const rest[4] = {rows[0] + j, rows[1] + j, rows[2] + j, rows[3] + j};
+    verticalPortable(rest, weights, count - j, out + j);
+}
+
+const ResizeKernels portable{"portable", widenPortable, horizontalPortable, verticalPortable};
+const ResizeKernels avx2{"avx2", widenAvx2, horizontalAvx2, verticalAvx2};
+const ResizeKernels avx512{"avx512", widenAvx2, horizontalAvx2, verticalAvx512};
 
 }  // namespace
 
-const ResizeKernels& portableResizeKernels()
+std::vector<const ResizeKernels*> supportedResizeKernels()
 {
-    return portable;
+    __builtin_cpu_init();
+    std::vector<const ResizeKernels*> all{&portable};
+    if (__builtin_cpu_supports("avx2"))
+        all.push_back(&avx2);
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f"))
+        all.push_back(&avx512);
+    return all;
 }
 
 const ResizeKernels& resizeKernels()
 {
     static const ResizeKernels& chosen = [] () -> const ResizeKernels& {
         __builtin_cpu_init();
+        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2"))
+            return avx512;
         return __builtin_cpu_supports("avx2") ? avx2 : portable;
     }();
     return chosen;

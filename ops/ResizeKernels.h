@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 // Inner loops of resize. Every variant computes each output sample with the same
 // operations in the same order, so they agree to the bit; the vector ones only run
 // several samples side by side.
 struct ResizeKernels {
+    const char* name;
     // Widens `count` bytes to doubles.
     void (*widen)(const unsigned char* bytes, std::int64_t count, double* out);
     // One line, `samples` per pixel. `padded` holds the source line as doubles with the
@@ -22,5 +24,5 @@ struct ResizeKernels {
 
 // The fastest kernels this processor runs.
 const ResizeKernels& resizeKernels();
-// The plain kernels, for comparison in tests.
-const ResizeKernels& portableResizeKernels();
+// Every variant this processor runs, the plain one first; tests compare them.
+std::vector<const ResizeKernels*> supportedResizeKernels();

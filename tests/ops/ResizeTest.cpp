@@ -260,55 +260,80 @@ TEST(Resize, RandomImagesMatchReferenceWithAlpha)
     }
 }
 
-// The vector kernels against the plain ones on the same inputs, including sums that
-// land exactly on halves and samples far outside 0..255.
+// Every vector kernel against the plain one on the same inputs, including sums that
+// land exactly on halves, sums one unit in the last place below a half, and samples
+// far outside 0..255.
 TEST(ResizeKernels, VectorKernelsAgreeWithPlainOnes)
 {
-    const ResizeKernels& fast = resizeKernels();
-    const ResizeKernels& plain = portableResizeKernels();
+    const auto kernels = supportedResizeKernels();
+    const ResizeKernels& plain = *kernels.front();
     std::mt19937 random(13);
     std::uniform_real_distribution<double> weight(-0.3, 1.2);
-    for (int samples : {1, 3, 4}) {
-        const int pixels = 37, width = 29;
-        std::vector<double> padded(pixels * samples + 4);
-        for (auto& v : padded)
-            v = double(random() % 256);
-        std::vector<std::int32_t> base(width);
-        std::vector<double> weights(4 * width);
-        for (int x = 0; x < width; ++x) {
-            base[x] = int(random() % (pixels - 3));
-            for (int j = 0; j < 4; ++j)
-                weights[4 * x + j] = weight(random);
-        }
-        std::vector<float> a(width * samples + 4), b(width * samples + 4);
-        fast.horizontal(padded.data(), base.data(), weights.data(), width, samples, a.data());
-        plain.horizontal(padded.data(), base.data(), weights.data(), width, samples, b.data());
-        a.resize(width * samples);
-        b.resize(width * samples);
-        EXPECT_EQ(a, b) << samples << " samples";
-    }
-    const int count = 203;
+    std::vector<double> padded;
+    std::vector<std::int32_t> base;
+    std::vector<double> weights;
+    const int pixels = 37, width = 29;
     std::vector<float> rows[4];
+    const int count = 203;
     for (auto& row : rows) {
         row.resize(count);
         for (auto& v : row)
             v = float(int(random() % 1400) - 400) / 4.0f;  // quarters: many exact halves
     }
+    rows[0][5] = 0.5f;
+    rows[0][6] = 2.5f;
+    rows[0][7] = 1.5f;
+    rows[0][8] = 254.5f;
     const float* pointers[4] = {rows[0].data(), rows[1].data(), rows[2].data(), rows[3].data()};
-    const double weightSets[3][4] = {{0, 1, 0, 0}, {0.5, 0.25, 0.25, 0}, {-0.0625, 0.5625, 0.5625, -0.0625}};
-    for (const auto& w : weightSets) {
-        std::vector<unsigned char> a(count), b(count);
-        fast.vertical(pointers, w, count, a.data());
-        plain.vertical(pointers, w, count, b.data());
-        EXPECT_EQ(a, b);
+    const double belowOne = 1.0 - std::ldexp(1.0, -53);
+    const double weightSets[4][4] = {
+        {0, 1, 0, 0}, {0.5, 0.25, 0.25, 0}, {-0.0625, 0.5625, 0.5625, -0.0625}, {belowOne, 0, 0, 0}};
+    for (const ResizeKernels* fast : kernels) {
+        SCOPED_TRACE(fast->name);
+        for (int samples : {1, 2, 3, 4}) {
+            padded.assign(pixels * samples + 4, 0.0);
+            for (auto& v : padded)
+                v = double(random() % 256);
+            base.resize(width);
+            weights.resize(4 * width);
+            for (int x = 0; x < width; ++x) {
+                base[x] = int(random() % (pixels - 3));
+                for (int j = 0; j < 4; ++j)
+                    weights[4 * x + j] = weight(random);
+            }
+            std::vector<float> a(width * samples + 4), b(width * samples + 4);
+            fast->horizontal(padded.data(), base.data(), weights.data(), width, samples, a.data());
+            plain.horizontal(padded.data(), base.data(), weights.data(), width, samples, b.data());
+            a.resize(width * samples);
+            b.resize(width * samples);
+            EXPECT_EQ(a, b) << samples << " samples";
+        }
+        for (const auto& w : weightSets) {
+            std::vector<unsigned char> a(count), b(count);
+            fast->vertical(pointers, w, count, a.data());
+            plain.vertical(pointers, w, count, b.data());
+            EXPECT_EQ(a, b);
+        }
+        std::vector<unsigned char> bytes(21);
+        for (auto& v : bytes)
+            v = static_cast<unsigned char>(random());
+        std::vector<double> wa(21), wb(21);
+        fast->widen(bytes.data(), 21, wa.data());
+        plain.widen(bytes.data(), 21, wb.data());
+        EXPECT_EQ(wa, wb);
     }
-    std::vector<unsigned char> bytes(21);
-    for (auto& v : bytes)
-        v = static_cast<unsigned char>(random());
-    std::vector<double> wa(21), wb(21);
-    fast.widen(bytes.data(), 21, wa.data());
-    plain.widen(bytes.data(), 21, wb.data());
-    EXPECT_EQ(wa, wb);
+    // 0.5 x (1 - 2^-53) is the double just below one half: it rounds to 0, not 1.
+    std::vector<unsigned char> out(count);
+    plain.vertical(pointers, weightSets[3], count, out.data());
+    EXPECT_EQ(out[5], 0);
+    EXPECT_EQ(out[6], 2);
+    EXPECT_EQ(out[8], 254);
+    const double firstRow[4] = {1, 0, 0, 0};
+    plain.vertical(pointers, firstRow, count, out.data());
+    EXPECT_EQ(out[5], 1);
+    EXPECT_EQ(out[6], 3);
+    EXPECT_EQ(out[7], 2);
+    EXPECT_EQ(out[8], 255);
 }
 
 }  // namespace
