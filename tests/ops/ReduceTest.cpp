@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "ops/ReduceKernels.h"
 #include "support/OpsImages.h"
 #include "support/TestSupport.h"
 
@@ -138,6 +139,60 @@ TEST(Reduce, RandomGreyImagesMatchBitByBitWithAlphaKept)
         EXPECT_EQ(trxtest::snapshot(image).alphaStrips, alphaBefore);
         EXPECT_EQ(trxtest::alphaPlane(image), alpha);
     }
+}
+
+// Every kernel set this processor runs, on lines of every length up to a few vector
+// blocks: the grey verdict with one sample changed at each position, and the packed
+// bytes both into a separate buffer and in place over the line itself.
+TEST(ReduceKernels, EveryVariantTestsAndPacksLikeThePlainLoop)
+{
+    std::mt19937 random(21);
+    for (const ReduceKernels& kernels : supportedReduceKernels()) {
+        SCOPED_TRACE(kernels.name);
+        for (int columns = 0; columns <= 200; ++columns) {
+            const Plane grey = greyPlane(columns, 1, random);
+            std::vector<unsigned char> line(grey.bytes);
+            line.resize(line.size() + 64, 0x5A);  // a stray byte after the line must not matter
+            ASSERT_TRUE(kernels.grey(line.data(), columns)) << columns;
+            std::vector<unsigned char> expected((columns + 7) / 8, 0);
+            for (int x = 0; x < columns; ++x)
+                if (grey.at(x, 0, 0) != 0)
+                    expected[x / 8] |= static_cast<unsigned char>(0x80 >> (x % 8));
+            std::vector<unsigned char> out(expected.size() + 8, 0xEE);
+            kernels.pack(line.data(), columns, out.data());
+            ASSERT_EQ(std::vector<unsigned char>(out.begin(), out.begin() + std::ptrdiff_t(expected.size())), expected)
+                << columns;
+            kernels.pack(line.data(), columns, line.data());
+            ASSERT_EQ(std::vector<unsigned char>(line.begin(), line.begin() + std::ptrdiff_t(expected.size())), expected)
+                << columns << " in place";
+            if (columns % 23 == 0 || columns == 65 || columns == 64) {
+                for (int i = 0; i < 3 * columns; ++i) {
+                    std::vector<unsigned char> odd(grey.bytes);
+                    odd.push_back(odd.empty() ? 0 : odd.back());
+                    odd[i] ^= 0x10;
+                    ASSERT_FALSE(kernels.grey(odd.data(), columns)) << columns << " byte " << i;
+                }
+            }
+        }
+    }
+}
+
+TEST(Reduce, CallerStripsSharedWithTheImageKeepTheirBytes)
+{
+    std::mt19937 random(22);
+    const Plane grey = greyPlane(40, 6, random);
+    TarvexImage original = trxtest::makeImage(TarvexImage::colourSpaceRGB, grey, 2);
+    const std::vector<trx::MemMapObjectAllocator> callerStrips = original.strips();
+    const auto before = trxtest::snapshot(original);
+    TarvexImage shared;
+    shared.colourSpace(TarvexImage::colourSpaceRGB);
+    shared.size(40, 6, 2, 0, &callerStrips, nullptr);
+    ASSERT_TRUE(shared.ReduceIfPossible());
+    EXPECT_TRUE(trxtest::snapshot(original) == before);
+    const Plane packed = trxtest::colourPlane(shared);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 40; ++x)
+            ASSERT_EQ(bitAt(packed, x, y), grey.at(x, y, 0) != 0 ? 1 : 0);
 }
 
 }  // namespace
