@@ -108,6 +108,11 @@ bool TarvexImage::level(double low, double high, double gamma)
     for (unsigned v = 0; v < 256; ++v)
         table[v] = im.isCMYK ? cmykCurve(v, high, negativeSpan, gamma) : rgbCurve(v, low, span, inverseGamma);
 
+    // Strips given to size() share a caller's bytes copy-on-write; the caller keeps them.
+    for (auto& strip : im.colourStrips)
+        if (!strip.Split())
+            return false;
+
     static const ApplyTable applyTable = chooseApplyTable();
     trx::MemMapObjectMapper view(0);
     for (std::int64_t y = 0; y < im.rows; ++y) {

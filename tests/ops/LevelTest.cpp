@@ -159,4 +159,18 @@ TEST(Level, RandomImagesMatchReferenceAndKeepAlpha)
     }
 }
 
+TEST(Level, CallerStripsSharedWithTheImageKeepTheirBytes)
+{
+    std::mt19937 random(14);
+    TarvexImage original = trxtest::makeImage(TarvexImage::colourSpaceRGB, trxtest::randomPlane(9, 5, 3, random), 2);
+    const std::vector<trx::MemMapObjectAllocator> callerStrips = original.strips();
+    const auto before = trxtest::snapshot(original);
+    TarvexImage shared;
+    shared.colourSpace(TarvexImage::colourSpaceRGB);
+    shared.size(9, 5, 2, 0, &callerStrips, nullptr);
+    ASSERT_TRUE(shared.level(0.2, 0.8, 2.0));
+    EXPECT_TRUE(trxtest::snapshot(original) == before);
+    EXPECT_FALSE(trxtest::snapshot(shared) == before);
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "image/ImageImpl.h"
 #include "ops/ResizeKernels.h"
 #include "support/OpsImages.h"
 #include "support/TestSupport.h"
@@ -258,6 +259,18 @@ TEST(Resize, RandomImagesMatchReferenceWithAlpha)
             EXPECT_EQ(trxtest::alphaPlane(image), referenceResize(alphaSource, width, height));
         }
     }
+}
+
+// An alpha channel whose strips were never filled resamples as a zero plane.
+TEST(Resize, AlphaChannelWithoutStripsBecomesZeroStrips)
+{
+    std::mt19937 random(15);
+    TarvexImage image = trxtest::makeImage(TarvexImage::colourSpaceRGB, trxtest::randomPlane(6, 6, 3, random));
+    TarvexImageAccess::impl(image).alphaChannel = 3;
+    ASSERT_TRUE(image.matte());
+    image.resize(3, 9);
+    ASSERT_EQ(image.alphaStrips().size(), image.strips().size());
+    EXPECT_EQ(trxtest::alphaPlane(image), Plane(3, 9, 1));
 }
 
 // Every vector kernel against the plain one on the same inputs, including sums that
