@@ -11,118 +11,86 @@
 
 namespace {
 
-// --- Grey test: every pixel's three bytes equal. ---------------------------------------
-// Grey means that bytes 3x and 3x + 1 of each pixel equal their right neighbours, so the
-// vector versions compare the line with itself shifted by one byte and ignore the blue
-// positions. The shifted load reads one byte past the block, hence the spare pixel.
+// The grey test and the packing run in one pass over each line, in place: packed byte k
+// of a line is written over the blue byte of pixel k. Every pixel whose blue byte is
+// overwritten has already passed the test, so its blue byte equals its green byte, and a
+// later failure is undone by copying green over blue again. Packed byte k covers pixels
+// 8k .. 8k + 7, all at or after pixel k, so no byte is overwritten before it is read.
+// The result is -1 when the whole line is grey, otherwise how many blue bytes hold
+// packed bytes.
 
-bool greyFrom(const unsigned char* rgb, std::int64_t x, std::int64_t columns)
+bool isGrey(const unsigned char* p)
 {
+    return p[0] == p[1] && p[1] == p[2];
+}
+
+// Pixels from x (a multiple of 8) to the end of the line, one at a time.
+std::int64_t greyPackFrom(unsigned char* rgb, std::int64_t x, std::int64_t columns)
+{
+    unsigned bits = 0;
     for (; x < columns; ++x) {
         const unsigned char* p = rgb + 3 * x;
-        if (p[0] != p[1] || p[1] != p[2])
-            return false;
+        if (!isGrey(p))
+            return x / 8;
+        if (p[0] != 0)
+            bits |= 0x80u >> (x % 8);
+        if (x % 8 == 7) {
+            rgb[3 * (x / 8) + 2] = static_cast<unsigned char>(bits);
+            bits = 0;
+        }
     }
-    return true;
+    if (columns % 8 != 0)
+        rgb[3 * (columns / 8) + 2] = static_cast<unsigned char>(bits);
+    return -1;
 }
 
-bool greyLineScalar(const unsigned char* rgb, std::int64_t columns)
+std::int64_t greyPackScalar(unsigned char* rgb, std::int64_t columns)
 {
-    return greyFrom(rgb, 0, columns);
+    return greyPackFrom(rgb, 0, columns);
 }
 
-bool greyLineSse2(const unsigned char* rgb, std::int64_t columns)
+// Sixteen pixels a step. Grey means bytes 3x and 3x + 1 equal their right neighbours,
+// so the line is compared with itself shifted by a byte, ignoring the blue positions;
+// the shifted load reads the red byte of pixel x + 16, which must therefore exist. The
+// red bytes are gathered with the first pixel of each packed byte in the top lane, so
+// the sign mask is already most-significant-bit first.
+__attribute__((target("ssse3"))) std::int64_t greyPackSsse3(unsigned char* rgb, std::int64_t columns)
 {
-    // 0xFF where the comparison does not matter: the blue byte of each pixel.
     const __m128i ignore0 = _mm_setr_epi8(0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0);
     const __m128i ignore1 = _mm_setr_epi8(0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0);
     const __m128i ignore2 = _mm_setr_epi8(-1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1);
-    std::int64_t x = 0;
-    for (; x + 17 <= columns; x += 16) {
-        const unsigned char* p = rgb + 3 * x;
-        auto at = [p](int offset) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + offset)); };
-        const __m128i e0 = _mm_or_si128(_mm_cmpeq_epi8(at(0), at(1)), ignore0);
-        const __m128i e1 = _mm_or_si128(_mm_cmpeq_epi8(at(16), at(17)), ignore1);
-        const __m128i e2 = _mm_or_si128(_mm_cmpeq_epi8(at(32), at(33)), ignore2);
-        if (_mm_movemask_epi8(_mm_and_si128(_mm_and_si128(e0, e1), e2)) != 0xFFFF)
-            return false;
-    }
-    return greyFrom(rgb, x, columns);
-}
-
-__attribute__((target("avx512f,avx512bw"))) bool greyLineAvx512(const unsigned char* rgb, std::int64_t columns)
-{
-    // Set where the comparison matters, over 192 bytes.
-    constexpr std::uint64_t care0 = 0xB6DB6DB6DB6DB6DBull;
-    constexpr std::uint64_t care1 = 0xDB6DB6DB6DB6DB6Dull;
-    constexpr std::uint64_t care2 = 0x6DB6DB6DB6DB6DB6ull;
-    std::int64_t x = 0;
-    for (; x + 65 <= columns; x += 64) {
-        const unsigned char* p = rgb + 3 * x;
-        const std::uint64_t e0 = _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(p), _mm512_loadu_si512(p + 1));
-        const std::uint64_t e1 = _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(p + 64), _mm512_loadu_si512(p + 65));
-        const std::uint64_t e2 = _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(p + 128), _mm512_loadu_si512(p + 129));
-        if ((~e0 & care0) | (~e1 & care1) | (~e2 & care2))
-            return false;
-    }
-    return greyFrom(rgb, x, columns);
-}
-
-// --- Packing: bit 7 - x mod 8 of byte x / 8 is set where the red byte is not 0. ----------
-// `out` may lie at or before `rgb` in the same store: every byte is written only after the
-// pixels it could overlap have been read.
-
-void packFrom(const unsigned char* rgb, std::int64_t x, std::int64_t columns, unsigned char* out)
-{
-    unsigned mask = 0;
-    unsigned char* byte = out + x / 8 - 1;
-    for (; x < columns; ++x) {
-        const bool set = rgb[3 * x] != 0;
-        if (mask == 0) {
-            ++byte;
-            mask = 0x80;
-            *byte = set ? 0x80 : 0;
-        } else if (set) {
-            *byte = static_cast<unsigned char>(*byte | mask);
-        }
-        mask >>= 1;
-    }
-}
-
-void packLineScalar(const unsigned char* rgb, std::int64_t columns, unsigned char* out)
-{
-    packFrom(rgb, 0, columns, out);
-}
-
-// Sixteen pixels a step: the red bytes are gathered with the first pixel of each output
-// byte in its top lane, so the sign mask is already most-significant-bit first.
-__attribute__((target("ssse3"))) void packLineSsse3(const unsigned char* rgb, std::int64_t columns,
-                                                     unsigned char* out)
-{
     // Lane L takes the red byte of pixel 8 * (L / 8) + 7 - L % 8.
     const __m128i red0 = _mm_setr_epi8(-1, -1, 15, 12, 9, 6, 3, 0, -1, -1, -1, -1, -1, -1, -1, -1);
     const __m128i red1 = _mm_setr_epi8(5, 2, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 14, 11, 8);
     const __m128i red2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, 13, 10, 7, 4, 1, -1, -1, -1);
     std::int64_t x = 0;
-    for (; x + 16 <= columns; x += 16) {
+    for (; x + 17 <= columns; x += 16) {
         const unsigned char* p = rgb + 3 * x;
-        const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
-        const __m128i a2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+        auto at = [p](int offset) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + offset)); };
+        const __m128i a0 = at(0), a1 = at(16), a2 = at(32);
+        const __m128i e0 = _mm_or_si128(_mm_cmpeq_epi8(a0, at(1)), ignore0);
+        const __m128i e1 = _mm_or_si128(_mm_cmpeq_epi8(a1, at(17)), ignore1);
+        const __m128i e2 = _mm_or_si128(_mm_cmpeq_epi8(a2, at(33)), ignore2);
+        if (_mm_movemask_epi8(_mm_and_si128(_mm_and_si128(e0, e1), e2)) != 0xFFFF)
+            return x / 8;
         const __m128i red = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a0, red0), _mm_shuffle_epi8(a1, red1)),
                                          _mm_shuffle_epi8(a2, red2));
         const unsigned bits = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(red, _mm_setzero_si128())));
-        out[x / 8] = static_cast<unsigned char>(bits);
-        out[x / 8 + 1] = static_cast<unsigned char>(bits >> 8);
+        rgb[3 * (x / 8) + 2] = static_cast<unsigned char>(bits);
+        rgb[3 * (x / 8) + 5] = static_cast<unsigned char>(bits >> 8);
     }
-    packFrom(rgb, x, columns, out);
+    return greyPackFrom(rgb, x, columns);
 }
 
-// Sixty-four pixels a step; the non-zero mask of the gathered red bytes is the eight
-// packed bytes as they lie in memory.
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void packLineVbmi(const unsigned char* rgb,
-                                                                         std::int64_t columns, unsigned char* out)
+// Sixty-four pixels a step, the same tests on mask registers; one byte permute per pair
+// of source vectors gathers the red bytes in packed bit order.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) std::int64_t greyPackVbmi(unsigned char* rgb,
+                                                                                 std::int64_t columns)
 {
+    // Set where the comparison matters, over 192 bytes: bytes 3x and 3x + 1.
+    constexpr std::uint64_t care0 = 0xB6DB6DB6DB6DB6DBull;
+    constexpr std::uint64_t care1 = 0xDB6DB6DB6DB6DB6Dull;
+    constexpr std::uint64_t care2 = 0x6DB6DB6DB6DB6DB6ull;
     alignas(64) unsigned char fromFirstTwo[64];
     alignas(64) unsigned char fromLast[64];
     for (int lane = 0; lane < 64; ++lane) {
@@ -134,16 +102,85 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void packLineVbmi(const u
     const __m512i firstTwo = _mm512_load_si512(fromFirstTwo);
     const __m512i last = _mm512_load_si512(fromLast);
     std::int64_t x = 0;
-    for (; x + 64 <= columns; x += 64) {
-        const unsigned char* p = rgb + 3 * x;
+    for (; x + 65 <= columns; x += 64) {
+        unsigned char* p = rgb + 3 * x;
         const __m512i a0 = _mm512_loadu_si512(p);
         const __m512i a1 = _mm512_loadu_si512(p + 64);
         const __m512i a2 = _mm512_loadu_si512(p + 128);
+        const std::uint64_t e0 = _mm512_cmpeq_epi8_mask(a0, _mm512_loadu_si512(p + 1));
+        const std::uint64_t e1 = _mm512_cmpeq_epi8_mask(a1, _mm512_loadu_si512(p + 65));
+        const std::uint64_t e2 = _mm512_cmpeq_epi8_mask(a2, _mm512_loadu_si512(p + 129));
+        if ((~e0 & care0) | (~e1 & care1) | (~e2 & care2))
+            return x / 8;
         const __m512i red = _mm512_permutex2var_epi8(_mm512_permutex2var_epi8(a0, firstTwo, a1), last, a2);
-        const std::uint64_t bits = _mm512_test_epi8_mask(red, red);
-        std::memcpy(out + x / 8, &bits, sizeof bits);
+        std::uint64_t bits = _mm512_test_epi8_mask(red, red);
+        unsigned char* blue = rgb + 3 * (x / 8) + 2;
+        for (int j = 0; j < 8; ++j, bits >>= 8)
+            blue[3 * j] = static_cast<unsigned char>(bits);
     }
-    packFrom(rgb, x, columns, out);
+    return greyPackFrom(rgb, x, columns);
+}
+
+// Moves the packed bytes from the blue positions to `out`, which lies at or before the
+// line in the same store: byte k is written after blue byte k has been read and before
+// any later blue byte could be overwritten.
+void compactScalar(const unsigned char* rgb, std::int64_t count, unsigned char* out)
+{
+    for (std::int64_t k = 0; k < count; ++k)
+        out[k] = rgb[3 * k + 2];
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void compactVbmi(const unsigned char* rgb,
+                                                                        std::int64_t count, unsigned char* out)
+{
+    alignas(64) unsigned char fromFirstTwo[64];
+    alignas(64) unsigned char fromLast[64];
+    for (int lane = 0; lane < 64; ++lane) {
+        const int offset = 3 * lane + 2;
+        fromFirstTwo[lane] = static_cast<unsigned char>(offset < 128 ? offset : 0);
+        fromLast[lane] = static_cast<unsigned char>(offset < 128 ? lane : 64 + (offset - 128));
+    }
+    const __m512i firstTwo = _mm512_load_si512(fromFirstTwo);
+    const __m512i last = _mm512_load_si512(fromLast);
+    std::int64_t k = 0;
+    for (; k + 64 <= count; k += 64) {
+        const unsigned char* p = rgb + 3 * k;
+        const __m512i a0 = _mm512_loadu_si512(p);
+        const __m512i a1 = _mm512_loadu_si512(p + 64);
+        const __m512i a2 = _mm512_loadu_si512(p + 128);
+        _mm512_storeu_si512(out + k, _mm512_permutex2var_epi8(_mm512_permutex2var_epi8(a0, firstTwo, a1), last, a2));
+    }
+    compactScalar(rgb + 3 * k, count - k, out + k);
+}
+
+// Undoes greyPack on the first `count` pixels, all of which are grey.
+void restoreBlue(unsigned char* rgb, std::int64_t count)
+{
+    for (std::int64_t k = 0; k < count; ++k)
+        rgb[3 * k + 2] = rgb[3 * k + 1];
+}
+
+// One-pixel lines, whose packed line is longer than the colour line, go to new strips.
+bool reduceIntoNewStrips(TarvexImageImpl& im, std::int64_t packedBytes, StripVector& packed)
+{
+    trx::MemMapObjectMapper source(0);
+    for (std::int64_t y = 0; y < im.rows; ++y) {
+        const unsigned char* rgb = mapLine(source, im.colourStrips, y, im.linesPerStrip, im.bytesPerLine);
+        for (std::int64_t x = 0; x < im.columns; ++x)
+            if (!rgb || !isGrey(rgb + 3 * x))
+                return false;
+    }
+    if (!makeStrips(packed, static_cast<std::int64_t>(im.colourStrips.size()), packedBytes * im.linesPerStrip))
+        return false;
+    trx::MemMapObjectMapper target(0);
+    for (std::int64_t y = 0; y < im.rows; ++y) {
+        const unsigned char* rgb = mapLine(source, im.colourStrips, y, im.linesPerStrip, im.bytesPerLine);
+        unsigned char* out = mapLine(target, packed, y, im.linesPerStrip, packedBytes);
+        for (std::int64_t x = 0; x < im.columns; ++x)
+            if (rgb[3 * x] != 0)
+                out[x / 8] = static_cast<unsigned char>(out[x / 8] | (0x80u >> (x % 8)));
+    }
+    return true;
 }
 
 }  // namespace
@@ -151,11 +188,11 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void packLineVbmi(const u
 std::vector<ReduceKernels> supportedReduceKernels()
 {
     __builtin_cpu_init();
-    std::vector<ReduceKernels> all{{"scalar", greyLineScalar, packLineScalar}, {"sse2", greyLineSse2, packLineScalar}};
+    std::vector<ReduceKernels> all{{"scalar", greyPackScalar, compactScalar, restoreBlue}};
     if (__builtin_cpu_supports("ssse3"))
-        all.push_back({"ssse3", greyLineSse2, packLineSsse3});
+        all.push_back({"ssse3", greyPackSsse3, compactScalar, restoreBlue});
     if (__builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512bw"))
-        all.push_back({"avx512", greyLineAvx512, packLineVbmi});
+        all.push_back({"avx512", greyPackVbmi, compactVbmi, restoreBlue});
     return all;
 }
 
@@ -179,47 +216,44 @@ bool TarvexImage::ReduceIfPossible()
     if (im.linesPerStrip < 0 || (packedBytes > 0 && im.linesPerStrip > INT32_MAX / packedBytes))
         return false;
 
-    const ReduceKernels& kernels = reduceKernels();
-    trx::MemMapObjectMapper source(0);
-    for (std::int64_t y = 0; y < im.rows; ++y) {
-        const unsigned char* rgb = mapLine(source, im.colourStrips, y, im.linesPerStrip, im.bytesPerLine);
-        if (!rgb || !kernels.grey(rgb, im.columns))
-            return false;
-    }
-
     const std::int64_t stripBytes = packedBytes * im.linesPerStrip;
     const std::int64_t usedBytes = (im.columns + 7) / 8;
     StripVector packed;
     if (packedBytes <= im.bytesPerLine) {
-        // Packed lines are shorter than colour lines, so each strip is packed in place,
-        // front to back, and then cut to its new length. That spares mapping fresh pages
-        // for the packed strips and then releasing all the colour pages: only the tail
-        // is released. The strips are first made private, as the colour bytes may be
-        // shared with another image or a caller's allocators.
+        // Each strip becomes its own packed strip: the lines are tested and packed in
+        // place, moved to the packed line positions (never past the colour line they
+        // come from) and the strip is cut to its new length. No fresh pages are needed
+        // and only the tails are released. The strips are made private first, as their
+        // bytes may be shared with a caller's allocators.
         for (auto& strip : im.colourStrips)
             if (!strip.Split())
                 return false;
+        const ReduceKernels& kernels = reduceKernels();
+        trx::MemMapObjectMapper view(0);
+        for (std::int64_t y = 0; y < im.rows; ++y) {
+            unsigned char* rgb = mapLine(view, im.colourStrips, y, im.linesPerStrip, im.bytesPerLine);
+            const std::int64_t written = kernels.greyPack(rgb, im.columns);
+            if (written >= 0) {
+                kernels.restore(rgb, written);
+                for (std::int64_t done = 0; done < y; ++done)
+                    kernels.restore(mapLine(view, im.colourStrips, done, im.linesPerStrip, im.bytesPerLine), usedBytes);
+                return false;
+            }
+        }
         trx::MemMapObjectMapper target(0);
         for (std::int64_t y = 0; y < im.rows; ++y) {
-            const unsigned char* rgb = mapLine(source, im.colourStrips, y, im.linesPerStrip, im.bytesPerLine);
+            const unsigned char* rgb = mapLine(view, im.colourStrips, y, im.linesPerStrip, im.bytesPerLine);
             unsigned char* out = mapLine(target, im.colourStrips, y, im.linesPerStrip, packedBytes);
-            kernels.pack(rgb, im.columns, out);
+            kernels.compact(rgb, usedBytes, out);
             // Bytes past the last pixel byte would otherwise keep colour bytes.
-            std::memset(out + usedBytes, 0, static_cast<std::size_t>(packedBytes - usedBytes));
+            if (packedBytes > usedBytes)
+                std::memset(out + usedBytes, 0, static_cast<std::size_t>(packedBytes - usedBytes));
         }
         for (auto& strip : im.colourStrips)
             strip.ReSize(static_cast<std::size_t>(stripBytes));
         packed.swap(im.colourStrips);
-    } else {
-        // One pixel a line: the packed line is the longer, so it needs strips of its own.
-        if (!makeStrips(packed, static_cast<std::int64_t>(im.colourStrips.size()), stripBytes))
-            return false;
-        trx::MemMapObjectMapper target(0);
-        for (std::int64_t y = 0; y < im.rows; ++y) {
-            const unsigned char* rgb = mapLine(source, im.colourStrips, y, im.linesPerStrip, im.bytesPerLine);
-            unsigned char* out = mapLine(target, packed, y, im.linesPerStrip, packedBytes);
-            kernels.pack(rgb, im.columns, out);
-        }
+    } else if (!reduceIntoNewStrips(im, packedBytes, packed)) {
+        return false;
     }
 
     im.isTrueColour = false;

@@ -13,8 +13,32 @@ namespace {
 
 constexpr std::int64_t kStripTarget = std::int64_t(1) << 24;  // 16 MiB of lines per strip
 
-// The weight table of one axis: per destination index, the first of its four source
-// taps and their weights.
+// One axis: destination index i samples the source around (i + 0.5) x ratio - 0.5.
+struct AxisMap {
+    double ratio;
+
+    AxisMap(std::int64_t source, std::int64_t destination)
+        : ratio(static_cast<double>(source) / static_cast<double>(destination))
+    {
+    }
+
+    // The first of the four source taps of index i, and their weights.
+    std::int32_t record(std::int64_t i, double w[4]) const
+    {
+        const double x = (static_cast<double>(i) + 0.5) * ratio - 0.5;
+        const auto first = static_cast<std::int32_t>(std::floor(x));
+        const double t = x - first;
+        w[0] = -(t - 1) * t * (t - 2) / 6;
+        w[1] = (t + 1) * (t - 1) * (t - 2) * 0.5;
+        w[2] = -(t + 1) * t * (t - 2) * 0.5;
+        w[3] = (t + 1) * t * (t - 1) / 6;
+        return first;
+    }
+};
+
+// The horizontal weight table, used for every source line. Vertical records are made
+// as each new line starts, which is once per index as well, and keeps a tall target
+// from needing a table many times the size of its pixels.
 struct Axis {
     std::vector<std::int32_t> first;
     std::vector<double> weights;  // four per destination index
@@ -25,18 +49,9 @@ Axis buildAxis(std::int64_t source, std::int64_t destination)
     Axis axis;
     axis.first.resize(static_cast<std::size_t>(destination));
     axis.weights.resize(static_cast<std::size_t>(destination) * 4);
-    const double ratio = static_cast<double>(source) / static_cast<double>(destination);
-    for (std::int64_t i = 0; i < destination; ++i) {
-        const double x = (static_cast<double>(i) + 0.5) * ratio - 0.5;
-        const auto first = static_cast<std::int32_t>(std::floor(x));
-        const double t = x - first;
-        double* w = &axis.weights[static_cast<std::size_t>(i) * 4];
-        w[0] = -(t - 1) * t * (t - 2) / 6;
-        w[1] = (t + 1) * (t - 1) * (t - 2) * 0.5;
-        w[2] = -(t + 1) * t * (t - 2) * 0.5;
-        w[3] = (t + 1) * t * (t - 1) / 6;
-        axis.first[static_cast<std::size_t>(i)] = first;
-    }
+    const AxisMap map(source, destination);
+    for (std::int64_t i = 0; i < destination; ++i)
+        axis.first[static_cast<std::size_t>(i)] = map.record(i, &axis.weights[static_cast<std::size_t>(i) * 4]);
     return axis;
 }
 
@@ -51,7 +66,7 @@ std::int64_t clampTap(std::int64_t k, std::int64_t size)
 // floats the vertical pass reads are the ones a whole intermediate plane would hold.
 class PlaneResampler {
 public:
-    PlaneResampler(const Axis& horizontal, const Axis& vertical, std::int64_t width, std::int64_t height,
+    PlaneResampler(const Axis& horizontal, const AxisMap& vertical, std::int64_t width, std::int64_t height,
                    std::int64_t newWidth, std::int64_t newHeight, int samples)
         : vertical_(vertical), width_(width), height_(height), newWidth_(newWidth), newHeight_(newHeight),
           samples_(samples), kernels_(resizeKernels())
@@ -80,7 +95,8 @@ public:
         trx::MemMapObjectMapper sourceView(0);
         trx::MemMapObjectMapper targetView(0);
         for (std::int64_t y = 0; y < newHeight_; ++y) {
-            const std::int64_t first = vertical_.first[static_cast<std::size_t>(y)];
+            double weights[4];
+            const std::int64_t first = vertical_.record(y, weights);
             const float* rows[4];
             for (int j = 0; j < 4; ++j) {
                 const std::int64_t r = clampTap(first - 1 + j, height_);
@@ -97,7 +113,7 @@ public:
             unsigned char* out = mapLine(targetView, target, y, targetLinesPerStrip, targetLineBytes);
             if (!out)
                 return;
-            kernels_.vertical(rows, &vertical_.weights[static_cast<std::size_t>(y) * 4], newWidth_ * samples_, out);
+            kernels_.vertical(rows, weights, newWidth_ * samples_, out);
         }
     }
 
@@ -115,7 +131,7 @@ private:
         kernels_.horizontal(padded, base_.data(), hWeights_, newWidth_, b, row);
     }
 
-    const Axis& vertical_;
+    const AxisMap& vertical_;
     std::int64_t width_, height_, newWidth_, newHeight_;
     int samples_;
     const ResizeKernels& kernels_;
@@ -165,7 +181,7 @@ void TarvexImage::resize(int width, int height)
                                stripsCoverLines(im.alphaStrips, h, im.linesPerStrip, im.alphaBytesPerLine);
 
     const Axis horizontal = buildAxis(w, width);
-    const Axis vertical = buildAxis(h, height);
+    const AxisMap vertical(h, height);
 
     // Everything new is built aside; the image changes only once all of it exists.
     StripVector colour;
