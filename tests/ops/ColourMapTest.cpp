@@ -1,5 +1,3 @@
-#include <random>
-
 #include <gtest/gtest.h>
 
 #include <TRXImage.h>
@@ -78,39 +76,6 @@ TEST(ColourMap, SizingReplacesTheListWithZeros)
     image.colourMapSize(0);
     EXPECT_FALSE(image.hasColourMap());
     EXPECT_EQ(image.FindNearestColourMap(0), -1);
-}
-
-// Against a two-pass search: the smallest distance first, then its first index.
-TEST(ColourMap, RandomMapsMatchTwoPassSearch)
-{
-    std::mt19937 random(7);
-    std::uniform_int_distribution<unsigned long> colour(0, 0xFFFFFFFFul);
-    TarvexImage image;
-    for (int round = 0; round < 200; ++round) {
-        const int n = 1 + round % 40;
-        image.colourMapSize(static_cast<unsigned>(n));
-        std::vector<unsigned long> entries;
-        for (int i = 0; i < n; ++i) {
-            // Few distinct byte values, so ties are common.
-            const unsigned long c = colour(random) & 0xFF030303ul;
-            entries.push_back(c);
-            image.colourMap(i, c);
-        }
-        const unsigned long query = colour(random) & 0xFF030303ul;
-        auto distance = [&](unsigned long e) {
-            int d = 0;
-            for (int shift : {0, 8, 16})
-                d += std::abs(int((e >> shift) & 0xFF) - int((query >> shift) & 0xFF));
-            return d;
-        };
-        int least = 1000;
-        for (unsigned long e : entries)
-            least = std::min(least, distance(e));
-        int expected = 0;
-        while (distance(entries[expected]) != least)
-            ++expected;
-        EXPECT_EQ(image.FindNearestColourMap(query), expected);
-    }
 }
 
 }  // namespace
