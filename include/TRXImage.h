@@ -16,6 +16,7 @@
 #include "trx/Errors.h"
 #include "trx/Export.h"
 #include "trx/MemMapper.h"
+#include "TRXMem.h"
 
 struct TarvexImageImpl;
 struct TarvexImageAccess;
