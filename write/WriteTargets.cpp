@@ -4,6 +4,7 @@
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "image/ImageImpl.h"
 #include "image/Log.h"
@@ -96,7 +97,9 @@ bool appendEncoded(const std::vector<unsigned char>& encoded, const std::string&
             return true;
         });
         return true;
-    } catch (CFileException* error) {
+    } catch (CFileException* thrown) {
+        // Released however this handler is left: the name's conversion may throw.
+        std::unique_ptr<CFileException, void (*)(CFileException*)> error(thrown, [](CFileException* e) { e->Delete(); });
         try {
             file.Close();
         } catch (CFileException* closeError) {
@@ -107,7 +110,6 @@ bool appendEncoded(const std::vector<unsigned char>& encoded, const std::string&
             message[0] = L'\0';
         LogMessage(L"Fail to write image to file: Error: %ls, file type: %ls, buffer size: %llul", message,
                    Utf8ToWide(name.c_str()).c_str(), sizeOf(encoded));
-        error->Delete();
         return false;
     }
 }

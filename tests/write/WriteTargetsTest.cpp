@@ -97,6 +97,15 @@ TEST(Chunks, FileExceptionClosesTheFileAndKeepsEarlierChunks)
     EXPECT_NE(line.find("(disk.img), file type: out.jpg, buffer size: 10000l\n"), std::string::npos) << line;
 }
 
+// The exception object is released even when the name cannot be shown.
+TEST(Chunks, InvalidNameAfterAFileExceptionThrowsWithoutLeaking)
+{
+    RecordingFile file;
+    file.failAt = 1;
+    EXPECT_THROW(appendEncoded(encodedOf(10), "\xff.png", file), trx::TextConversionError);
+    EXPECT_EQ(file.closes, 1);
+}
+
 TEST(Chunks, OtherHostExceptionsPassOut)
 {
     RecordingFile file;
