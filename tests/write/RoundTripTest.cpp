@@ -68,6 +68,41 @@ INSTANTIATE_TEST_SUITE_P(Formats, LayoutRoundTrip,
                                            Case{true, true, "jpg", 3, false}),
                          [](const auto& info) { return label(info.param); });
 
+TEST(RoundTrip, GreyAndBilevelImagesReadBackAsRgb)
+{
+    trxtest::TempDir dir;
+    TarvexImage grey;
+    grey.colourSpace(TarvexImage::colourSpaceGrey);
+    grey.size(9, 2, 0, 0, nullptr, nullptr);
+    TarvexImage bilevel;
+    bilevel.colourSpace(TarvexImage::colourSpaceBilevel);
+    bilevel.size(9, 2, 0, 0, nullptr, nullptr);
+    TarvexImage::LinePointer line;
+    for (int y = 0; y < 2; ++y) {
+        grey.setupLinePointer(line, y);
+        for (int x = 0; x < 9; ++x)
+            line.get_pustr()[x] = static_cast<unsigned char>(x * 30 + y);
+        bilevel.setupLinePointer(line, y);
+        line.get_pustr()[0] = y ? 0x0F : 0xF0;
+        line.get_pustr()[1] = 0x80;
+    }
+    ASSERT_TRUE(grey.write(dir.file("grey.png")));
+    ASSERT_TRUE(bilevel.write(dir.file("bilevel.tif")));
+    const trxtest::Decoded g = trxtest::decodeFile(dir.file("grey.png"));
+    const trxtest::Decoded b = trxtest::decodeFile(dir.file("bilevel.tif"));
+    ASSERT_TRUE(g.ok && b.ok);
+    ASSERT_EQ(g.spec.nchannels, 3);
+    ASSERT_EQ(b.spec.nchannels, 3);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 9; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const std::size_t at = (y * 9 + x) * 3 + c;
+                EXPECT_EQ(g.pixels[at], x * 30 + y);
+                const bool set = x == 8 || (y ? x >= 4 : x < 4);
+                EXPECT_EQ(b.pixels[at], set ? 255 : 0) << x << "," << y;
+            }
+}
+
 TEST(RoundTrip, CmykKeepsNoAlphaChannel)
 {
     trxtest::TempDir dir;
