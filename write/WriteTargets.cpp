@@ -31,6 +31,19 @@ unsigned long long sizeOf(const std::vector<unsigned char>& encoded)
     return static_cast<unsigned long long>(encoded.size());
 }
 
+// Room for the raw pixels, reserved but not touched: encoders rarely produce more, and
+// the vector then never moves what it holds while it grows.
+void reserveFor(const TarvexImageImpl& image, std::vector<unsigned char>& encoded)
+{
+    constexpr std::int64_t kLimit = std::int64_t(256) << 20;
+    if (image.columns <= 0 || image.rows <= 0 || image.columns > kLimit / 5 / image.rows)
+        return;
+    try {
+        encoded.reserve(static_cast<std::size_t>(image.columns * image.rows * 5) + 65536);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
 // Encodes the image into `encoded` through an in-memory proxy. False, with no log line,
 // when no writer for `name` exists or it cannot write through a proxy.
 bool encodeToMemory(const TarvexImageImpl& image, const std::string& name, int quality,
@@ -43,6 +56,7 @@ bool encodeToMemory(const TarvexImageImpl& image, const std::string& name, int q
     }
     if (!output->supports("ioproxy"))
         return false;
+    reserveFor(image, encoded);
     OIIO::Filesystem::IOVecOutput proxy(encoded);
     output->set_ioproxy(&proxy);
     const bool written = writeToOutput(output, image, name, quality);
