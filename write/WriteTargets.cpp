@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
 
 #include "image/ImageImpl.h"
 #include "image/Log.h"
