@@ -142,14 +142,6 @@ TEST(DefaultManager, SizesThatCannotTakeATagWordAreRefused)
     m.Free(block);
 }
 
-TEST(DefaultManager, QueriesGiveTheirDefaults)
-{
-    Manager m;
-    EXPECT_EQ(m.OnOutOfMemory(), 0);
-    EXPECT_EQ(m.QueryAlt(), 0);
-    EXPECT_FALSE(m.QueryFlag());
-}
-
 TEST(Registry, PublishAndWithdraw)
 {
     Manager m;
