@@ -16,6 +16,7 @@
 #include "trx/Errors.h"
 #include "trx/Export.h"
 #include "trx/MemMapper.h"
+#include "TRXMem.h"
 
 struct TarvexImageImpl;
 struct TarvexImageAccess;
@@ -280,7 +281,10 @@ public:
     /// @name Writing
     /// `name` chooses the format by its extension (or is a format name); `quality`
     /// (-1 for none) sets the JPEG quality. Memory targets receive the encoded bytes
-    /// appended; nothing reaches them when encoding fails.
+    /// appended; nothing reaches them when encoding fails. CMYK images are written as
+    /// CMYK, others as RGB (grey, bilevel and packed images expanded); with alpha, as
+    /// CMYKA or RGBA. A name without a writer, or whose writer cannot write to memory,
+    /// gives false on a target overload without a log line. An empty image gives false.
     ///@{
     bool write(const std::string& name, int quality, CBufferStream* stream) const;
     bool write(const std::string& name, int quality, CAutoBuffer* buffer) const;

@@ -1,0 +1,255 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "support/TestSupport.h"
+#include "support/WriteFiles.h"
+
+namespace {
+
+// Gradients without wrap-around, which JPEG keeps within a few levels.
+unsigned smooth(int x, int y, int c)
+{
+    return (x * 2 + y * 2 + c * 30) & 0xff;
+}
+
+struct Case {
+    bool cmyk;
+    bool alpha;
+    const char* extension;
+    int channelsBack;  // what the format keeps; 0 when it refuses the layout
+    bool exact;
+};
+
+std::string label(const Case& c)
+{
+    return std::string(c.cmyk ? "CMYK" : "RGB") + (c.alpha ? "A" : "") + "_" + c.extension;
+}
+
+class LayoutRoundTrip : public ::testing::TestWithParam<Case> {};
+
+// Reading back keeps the channels the format can hold; lossless formats byte for byte.
+TEST_P(LayoutRoundTrip, IndependentReaderSeesThePixels)
+{
+    const Case& c = GetParam();
+    trxtest::TempDir dir;
+    trxtest::LogCapture log;
+    TarvexImage image = trxtest::makeImage(c.cmyk, c.alpha, 37, 29, smooth, 8);
+    const std::string path = dir.file(std::string("image.") + c.extension);
+    const bool written = image.write(path);
+    if (c.channelsBack == 0) {
+        EXPECT_FALSE(written);
+        EXPECT_EQ(log.lines().size(), 1u);
+        return;
+    }
+    ASSERT_TRUE(written);
+    EXPECT_TRUE(log.lines().empty());
+    const trxtest::Decoded back = trxtest::decodeFile(path);
+    ASSERT_TRUE(back.ok);
+    ASSERT_EQ(back.spec.width, 37);
+    ASSERT_EQ(back.spec.height, 29);
+    ASSERT_EQ(back.spec.nchannels, c.channelsBack);
+    const std::vector<unsigned char> expected = trxtest::expectedPixels(image);
+    const int channels = (c.cmyk ? 4 : 3) + (c.alpha ? 1 : 0);
+    int worst = 0;
+    for (std::size_t p = 0; p < 37u * 29u; ++p)
+        for (int ch = 0; ch < c.channelsBack; ++ch)
+            worst = std::max(worst, std::abs(back.pixels[p * c.channelsBack + ch] - expected[p * channels + ch]));
+    EXPECT_LE(worst, c.exact ? 0 : 12);
+}
+
+// PNG holds at most four channels and JPEG keeps the first three.
+INSTANTIATE_TEST_SUITE_P(Formats, LayoutRoundTrip,
+                         ::testing::Values(Case{false, false, "png", 3, true}, Case{false, false, "tif", 3, true},
+                                           Case{false, false, "jpg", 3, false}, Case{false, true, "png", 4, true},
+                                           Case{false, true, "tif", 4, true}, Case{false, true, "jpg", 3, false},
+                                           Case{true, false, "tif", 4, true}, Case{true, false, "jpg", 3, false},
+                                           Case{true, true, "tif", 5, true}, Case{true, true, "png", 0, false},
+                                           Case{true, true, "jpg", 3, false}),
+                         [](const auto& info) { return label(info.param); });
+
+TEST(RoundTrip, GreyAndBilevelImagesReadBackAsRgb)
+{
+    trxtest::TempDir dir;
+    TarvexImage grey;
+    grey.colourSpace(TarvexImage::colourSpaceGrey);
+    grey.size(9, 2, 0, 0, nullptr, nullptr);
+    TarvexImage bilevel;
+    bilevel.colourSpace(TarvexImage::colourSpaceBilevel);
+    bilevel.size(9, 2, 0, 0, nullptr, nullptr);
+    TarvexImage::LinePointer line;
+    for (int y = 0; y < 2; ++y) {
+        grey.setupLinePointer(line, y);
+        for (int x = 0; x < 9; ++x)
+            line.get_pustr()[x] = static_cast<unsigned char>(x * 30 + y);
+        bilevel.setupLinePointer(line, y);
+        line.get_pustr()[0] = y ? 0x0F : 0xF0;
+        line.get_pustr()[1] = 0x80;
+    }
+    ASSERT_TRUE(grey.write(dir.file("grey.png")));
+    ASSERT_TRUE(bilevel.write(dir.file("bilevel.tif")));
+    const trxtest::Decoded g = trxtest::decodeFile(dir.file("grey.png"));
+    const trxtest::Decoded b = trxtest::decodeFile(dir.file("bilevel.tif"));
+    ASSERT_TRUE(g.ok && b.ok);
+    ASSERT_EQ(g.spec.nchannels, 3);
+    ASSERT_EQ(b.spec.nchannels, 3);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 9; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const std::size_t at = (y * 9 + x) * 3 + c;
+                EXPECT_EQ(g.pixels[at], x * 30 + y);
+                const bool set = x == 8 || (y ? x >= 4 : x < 4);
+                EXPECT_EQ(b.pixels[at], set ? 255 : 0) << x << "," << y;
+            }
+}
+
+TEST(RoundTrip, CmykKeepsNoAlphaChannel)
+{
+    trxtest::TempDir dir;
+    TarvexImage image = trxtest::makeImage(true, false, 8, 8, smooth);
+    ASSERT_TRUE(image.write(dir.file("cmyk.tif")));
+    const trxtest::Decoded back = trxtest::decodeFile(dir.file("cmyk.tif"));
+    ASSERT_TRUE(back.ok);
+    EXPECT_EQ(back.spec.nchannels, 4);
+    EXPECT_EQ(back.spec.alpha_channel, -1);
+}
+
+// Each sweep size sits around the 4 KiB chunk once encoded as an uncompressed format.
+TEST(RoundTrip, PathAndEveryMemoryTargetGetTheSameBytes)
+{
+    trxtest::TempDir dir;
+    for (const char* extension : {"png", "tif", "jpg", "bmp"}) {
+        for (int columns : {1, 20, 40, 41, 300}) {
+            TarvexImage image = trxtest::makeImage(false, columns % 2 == 1, columns, 17, smooth, 5);
+            const std::string name = std::string("x.") + extension;
+            const std::string path = dir.file(name);
+            ASSERT_TRUE(image.write(path)) << name;
+            const std::vector<unsigned char> fromPath = trxtest::readFile(path);
+            ASSERT_FALSE(fromPath.empty());
+
+            CBufferStream stream;
+            ASSERT_TRUE(image.write(name, -1, &stream));
+            EXPECT_EQ(std::vector<unsigned char>(stream.GetBuffer(), stream.GetBuffer() + stream.GetPos()), fromPath)
+                << name << " " << columns;
+
+            CAutoBuffer buffer;
+            ASSERT_TRUE(image.write(extension, -1, &buffer));  // a bare format name works too
+            std::uint32_t size = 0;
+            const char* bytes = buffer.ReadData(size, 0);
+            ASSERT_NE(bytes, nullptr);
+            EXPECT_EQ(std::vector<unsigned char>(bytes, bytes + size), fromPath) << name << " " << columns;
+
+            CFile file;
+            ASSERT_TRUE(file.Open(dir.file("cfile." + std::string(extension)).c_str(), CFile::modeCreate | CFile::modeWrite));
+            ASSERT_TRUE(image.write(name, -1, &file));
+            file.Close();
+            EXPECT_EQ(trxtest::readFile(dir.file("cfile." + std::string(extension))), fromPath) << name;
+        }
+    }
+}
+
+TEST(RoundTrip, MemoryTargetsAppendAfterWhatTheyHold)
+{
+    TarvexImage image = trxtest::makeImage(false, false, 9, 9, smooth);
+    CBufferStream stream;
+    ASSERT_TRUE(image.write("a.png", -1, &stream));
+    const std::uint64_t first = stream.GetPos();
+    ASSERT_TRUE(image.write("a.png", -1, &stream));
+    ASSERT_EQ(stream.GetPos(), 2 * first);
+    EXPECT_EQ(std::vector<char>(stream.GetBuffer(), stream.GetBuffer() + first),
+              std::vector<char>(stream.GetBuffer() + first, stream.GetBuffer() + 2 * first));
+    const trxtest::Decoded back = trxtest::decodeBytes("a.png", stream.GetBuffer() + first, first);
+    ASSERT_TRUE(back.ok);
+    EXPECT_EQ(back.pixels, trxtest::expectedPixels(image));
+}
+
+TEST(RoundTrip, JpegQualityTakesEffect)
+{
+    TarvexImage image = trxtest::makeImage(false, false, 128, 96, [](int x, int y, int c) {
+        return static_cast<unsigned>((x * x + y * 7 * (c + 1)) ^ (x * y)) & 0xff;
+    });
+    std::uint64_t size[4];
+    const int qualities[4] = {10, 95, 0, -1};
+    for (int i = 0; i < 4; ++i) {
+        CBufferStream stream;
+        ASSERT_TRUE(image.write("q.jpg", qualities[i], &stream));
+        size[i] = stream.GetPos();
+        EXPECT_TRUE(trxtest::decodeBytes("q.jpg", stream.GetBuffer(), stream.GetPos()).ok);
+    }
+    EXPECT_LT(size[0], size[1]);  // 10 against 95
+    EXPECT_LT(size[2], size[0]);  // 0 is a quality, not "none"
+    EXPECT_GT(size[3], size[1]);  // -1 leaves the writer's default, above 95
+}
+
+TEST(RoundTrip, ResolutionsReachTheFile)
+{
+    trxtest::TempDir dir;
+    TarvexImage image = trxtest::makeImage(false, false, 4, 4, smooth);
+    image.xResolution(300.0);
+    image.yResolution(150.0);
+    for (const char* name : {"r.jpg", "r.tif", "r.png"}) {
+        ASSERT_TRUE(image.write(dir.file(name)));
+        const trxtest::Decoded back = trxtest::decodeFile(dir.file(name));
+        ASSERT_TRUE(back.ok) << name;
+        // PNG keeps pixels per metre; OpenImageIO 2.4 writes the x resolution to both TIFF tags.
+        const float tolerance = std::string(name) == "r.png" ? 0.05f : 0.001f;
+        EXPECT_NEAR(back.spec.get_float_attribute("XResolution"), 300.f, tolerance) << name;
+        if (std::string(name) != "r.tif") {
+            EXPECT_NEAR(back.spec.get_float_attribute("YResolution"), 150.f, tolerance) << name;
+        }
+        if (std::string(name) != "r.png") {
+            EXPECT_EQ(back.spec.get_string_attribute("ResolutionUnit"), "in") << name;
+        }
+    }
+}
+
+TEST(RoundTrip, EveryPathOverloadWritesTheSameFile)
+{
+    trxtest::TempDir dir;
+    TarvexImage image = trxtest::makeImage(false, false, 6, 5, smooth);
+    const std::string narrow = dir.file("n\xC3\xA4me.png");
+    ASSERT_TRUE(image.write(narrow));
+    const std::vector<unsigned char> reference = trxtest::readFile(narrow);
+    ASSERT_FALSE(reference.empty());
+
+    ASSERT_TRUE(image.write(dir.file("c.png").c_str()));
+    EXPECT_EQ(trxtest::readFile(dir.file("c.png")), reference);
+
+    std::wstring wide;
+    for (char ch : dir.path())
+        wide.push_back(static_cast<unsigned char>(ch));  // test folders are ASCII
+    ASSERT_TRUE(image.write(wide + L"/w\u00e4\u6f22.png"));
+    EXPECT_EQ(trxtest::readFile(dir.file("w\xC3\xA4\xE6\xBC\xA2.png")), reference);
+    ASSERT_TRUE(image.write((wide + L"/p.png").c_str()));
+    EXPECT_EQ(trxtest::readFile(dir.file("p.png")), reference);
+}
+
+TEST(RoundTrip, PathFailuresAreLogged)
+{
+    trxtest::TempDir dir;
+    trxtest::LogCapture log;
+    TarvexImage image = trxtest::makeImage(false, false, 3, 3, smooth);
+
+    const std::string unknown = dir.file("image.nosuchformat");
+    EXPECT_FALSE(image.write(unknown));
+    EXPECT_EQ(log.utf8(), (std::vector<std::string>{"[TRXImage] OpenImageIO cannot create for writing: " + unknown + "\n"}));
+
+    log.clear();
+    EXPECT_FALSE(image.write(dir.file("missing/folder/image.png")));
+    EXPECT_EQ(log.utf8(), (std::vector<std::string>{
+                              "[TRXImage] OpenImageIO for RGB fails to open, columns: 3, rows: 3, channels: 3\n"}));
+
+    log.clear();
+    EXPECT_FALSE(image.write(static_cast<const char*>(nullptr)));
+    EXPECT_FALSE(image.write(static_cast<const wchar_t*>(nullptr)));
+    EXPECT_EQ(log.lines().size(), 2u);
+}
+
+TEST(RoundTrip, InvalidWidePathThrowsTheConversionError)
+{
+    TarvexImage image = trxtest::makeImage(false, false, 3, 3, smooth);
+    const wchar_t bad[] = {L'a', static_cast<wchar_t>(0xD800), L'.', L'p', L'n', L'g', 0};
+    EXPECT_THROW(image.write(bad), trx::TextConversionError);
+}
+
+}  // namespace

@@ -1,0 +1,188 @@
+#include "write/ImageWriter.h"
+
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "image/ImageImpl.h"
+#include "image/Log.h"
+#include "platform/OiioCompat.h"
+
+namespace {
+
+// How the colour bytes of a line are laid out in the strips.
+enum class Source {
+    Cmyk,    // C, M, Y, K
+    Rgb,     // R, G, B
+    Grey,    // one grey byte per pixel
+    Packed,  // one bit per pixel, pixel x at bit 7 - (x mod 8) of byte x / 8
+};
+
+struct Layout {
+    const wchar_t* word;
+    int channels;
+    bool cmyk;
+    bool alpha;
+};
+
+Source sourceOf(const TarvexImageImpl& image)
+{
+    if (!image.isTrueColour || image.colourSpace == TarvexImage::colourSpaceBilevel)
+        return Source::Packed;
+    if (image.isCMYK)
+        return Source::Cmyk;
+    if (image.colourSpace == TarvexImage::colourSpaceGrey)
+        return Source::Grey;
+    return Source::Rgb;
+}
+
+Layout layoutOf(Source source, bool alpha)
+{
+    if (source == Source::Cmyk)
+        return alpha ? Layout{L"CMYKA", 5, true, true} : Layout{L"CMYK", 4, true, false};
+    return alpha ? Layout{L"RGBA", 4, false, true} : Layout{L"RGB", 3, false, false};
+}
+
+std::int64_t sourceBytes(Source source, std::int64_t columns)
+{
+    switch (source) {
+    case Source::Cmyk: return 4 * columns;
+    case Source::Rgb: return 3 * columns;
+    case Source::Grey: return columns;
+    case Source::Packed: return (columns + 7) / 8;
+    }
+    return 0;
+}
+
+OIIO::ImageSpec makeSpec(const TarvexImageImpl& image, const Layout& layout, int quality, bool jpeg)
+{
+    OIIO::ImageSpec spec(static_cast<int>(image.columns), static_cast<int>(image.rows), layout.channels,
+                         OIIO::TypeDesc::UINT8);
+    if (layout.cmyk) {
+        spec.channelnames = {"C", "M", "Y", "K"};
+        if (layout.alpha) {
+            spec.channelnames.push_back("A");
+            spec.alpha_channel = 4;
+            spec.attribute("oiio:ColorSpace", "CMYK");
+        } else {
+            spec.alpha_channel = -1;
+            oiiocompat::setColorspace(spec, "CMYK");
+        }
+    } else {
+        spec.channelnames = {"R", "G", "B"};
+        if (layout.alpha) {
+            spec.channelnames.push_back("A");
+            spec.alpha_channel = 3;
+        }
+    }
+    if (layout.alpha)
+        spec.attribute("oiio:UnassociatedAlpha", 1);
+    spec.attribute("XResolution", static_cast<float>(image.xResolution));
+    spec.attribute("YResolution", static_cast<float>(image.yResolution));
+    spec.attribute("ResolutionUnit", "in");
+    if (quality > -1) {
+        spec.attribute("jpeg:Quality", quality);
+        // The JPEG writer takes its quality from here and ignores "jpeg:Quality".
+        if (jpeg)
+            spec.attribute("CompressionQuality", quality);
+    }
+    return spec;
+}
+
+// Why the strips cannot be walked safely for this layout, or null when they can.
+const wchar_t* refusal(const TarvexImageImpl& image, Source source, bool alpha)
+{
+    if (image.columns > INT_MAX || image.rows > INT_MAX)
+        return L"dimensions beyond 2147483647";
+    const std::int64_t lineBytes = image.pixelLineBytes();
+    if (sourceBytes(source, image.columns) > lineBytes ||
+        !stripsCoverLines(image.pixelStrips(), image.rows, image.linesPerStrip, lineBytes))
+        return L"the colour strips do not hold every line";
+    if (alpha && (image.alphaBytesPerLine < image.columns ||
+                  !stripsCoverLines(image.alphaStrips, image.rows, image.linesPerStrip, image.alphaBytesPerLine)))
+        return L"the alpha strips do not hold every line";
+    return nullptr;
+}
+
+// Colour bytes of one pixel laid out as the output wants them, `step` bytes apart.
+void expandLine(Source source, const unsigned char* line, std::int64_t columns, unsigned char* out, int step)
+{
+    switch (source) {
+    case Source::Cmyk:
+        for (std::int64_t x = 0; x < columns; ++x, out += step)
+            std::memcpy(out, line + 4 * x, 4);
+        break;
+    case Source::Rgb:
+        for (std::int64_t x = 0; x < columns; ++x, out += step)
+            std::memcpy(out, line + 3 * x, 3);
+        break;
+    case Source::Grey:
+        for (std::int64_t x = 0; x < columns; ++x, out += step)
+            out[0] = out[1] = out[2] = line[x];
+        break;
+    case Source::Packed:
+        for (std::int64_t x = 0; x < columns; ++x, out += step) {
+            const bool set = (line[x >> 3] >> (7 - (x & 7))) & 1;
+            out[0] = out[1] = out[2] = set ? 255 : 0;
+        }
+        break;
+    }
+}
+
+}  // namespace
+
+bool writeToOutput(std::unique_ptr<OIIO::ImageOutput>& output, const TarvexImageImpl& image, const std::string& name,
+                   int quality)
+{
+    const Source source = sourceOf(image);
+    const bool alpha = image.hasAlpha();
+    const Layout layout = layoutOf(source, alpha);
+    const int columns = static_cast<int>(image.columns);
+    const int rows = static_cast<int>(image.rows);
+
+    if (const wchar_t* reason = refusal(image, source, alpha)) {
+        LogMessage(L"Cannot write a %lld x %lld image: %ls", static_cast<long long>(image.columns),
+                   static_cast<long long>(image.rows), reason);
+        return false;
+    }
+    // An empty image is answered as a failed open: some writers crash on it.
+    const bool opened = columns > 0 && rows > 0 &&
+                        output->open(name, makeSpec(image, layout, quality, std::strcmp(output->format_name(), "jpeg") == 0),
+                                     OIIO::ImageOutput::Create);
+    if (!opened) {
+        output->geterror();
+        LogMessage(L"OpenImageIO for %ls fails to open, columns: %d, rows: %d, channels: %d", layout.word, columns, rows,
+                   layout.channels);
+        return false;
+    }
+
+    // Rows of 3 or 4 colour bytes and no alpha go out straight from strip memory.
+    const bool direct = !layout.alpha && (source == Source::Cmyk || source == Source::Rgb);
+    std::vector<unsigned char> row(direct ? 0 : static_cast<std::size_t>(columns) * layout.channels);
+    const int step = layout.channels;
+    const int alphaAt = layout.channels - 1;
+    for (int y = 0; y < rows; ++y) {
+        trx::MemMapObjectMapper colourView(0);
+        trx::MemMapObjectMapper alphaView(0);
+        const unsigned char* colour =
+            mapLine(colourView, image.pixelStrips(), y, image.linesPerStrip, image.pixelLineBytes());
+        const unsigned char* line = colour;
+        if (!direct && colour) {
+            expandLine(source, colour, columns, row.data(), step);
+            if (layout.alpha) {
+                const unsigned char* alphaLine =
+                    mapLine(alphaView, image.alphaStrips, y, image.linesPerStrip, image.alphaBytesPerLine);
+                for (int x = 0; alphaLine && x < columns; ++x)
+                    row[static_cast<std::size_t>(x) * step + alphaAt] = alphaLine[x];
+            }
+            line = row.data();
+        }
+        if (!line || !output->write_scanline(y, 0, OIIO::TypeDesc::UINT8, line)) {
+            output->geterror();
+            LogMessage(L"OpenImageIO for %ls fails to write_scanline, line %d out of %d rows", layout.word, y, rows);
+        }
+    }
+    output->close();
+    output->geterror();
+    return true;
+}

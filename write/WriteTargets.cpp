@@ -1,0 +1,179 @@
+#include "write/WriteTargets.h"
+
+#include <OpenImageIO/filesystem.h>
+#include <OpenImageIO/imageio.h>
+
+#include <algorithm>
+#include <memory>
+#include <new>
+
+#include "image/ImageImpl.h"
+#include "image/Log.h"
+#include "image/TextConversion.h"
+#include "write/ImageWriter.h"
+
+namespace {
+
+// Offers `encoded` to `append` chunk by chunk; stops at the first refusal. The chunks
+// are taken in place: the bytes are already in memory, so no staging copy is needed.
+template <class Append>
+bool inChunks(const std::vector<unsigned char>& encoded, Append append)
+{
+    for (std::size_t at = 0; at < encoded.size(); at += kWriteChunk) {
+        const std::size_t n = std::min(kWriteChunk, encoded.size() - at);
+        if (!append(encoded.data() + at, static_cast<unsigned>(n)))
+            return false;
+    }
+    return true;
+}
+
+unsigned long long sizeOf(const std::vector<unsigned char>& encoded)
+{
+    return static_cast<unsigned long long>(encoded.size());
+}
+
+// Room for the raw pixels, reserved but not touched: encoders rarely produce more, and
+// the vector then never moves what it holds while it grows.
+void reserveFor(const TarvexImageImpl& image, std::vector<unsigned char>& encoded)
+{
+    constexpr std::int64_t kLimit = std::int64_t(256) << 20;
+    if (image.columns <= 0 || image.rows <= 0 || image.columns > kLimit / 5 / image.rows)
+        return;
+    try {
+        encoded.reserve(static_cast<std::size_t>(image.columns * image.rows * 5) + 65536);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+// Encodes the image into `encoded` through an in-memory proxy. False, with no log line,
+// when no writer for `name` exists or it cannot write through a proxy.
+bool encodeToMemory(const TarvexImageImpl& image, const std::string& name, int quality,
+                    std::vector<unsigned char>& encoded)
+{
+    auto output = OIIO::ImageOutput::create(name, nullptr, "");
+    if (!output) {
+        OIIO::geterror();
+        return false;
+    }
+    if (!output->supports("ioproxy"))
+        return false;
+    reserveFor(image, encoded);
+    OIIO::Filesystem::IOVecOutput proxy(encoded);
+    output->set_ioproxy(&proxy);
+    const bool written = writeToOutput(output, image, name, quality);
+    output.reset();
+    return written;
+}
+
+template <class Target>
+bool writeToTarget(const TarvexImage& image, const std::string& name, int quality, Target* target)
+{
+    if (!target) {
+        LogMessage(L"No target to write image to: %ls", Utf8ToWide(name.c_str()).c_str());
+        return false;
+    }
+    std::vector<unsigned char> encoded;
+    if (!encodeToMemory(TarvexImageAccess::impl(image), name, quality, encoded))
+        return false;
+    return appendEncoded(encoded, name, *target);
+}
+
+}  // namespace
+
+bool appendEncoded(const std::vector<unsigned char>& encoded, const std::string& name, CBufferStream& stream)
+{
+    const bool appended = inChunks(encoded, [&stream](const unsigned char* bytes, unsigned n) {
+        std::uint64_t written = 0;
+        stream.Write(bytes, n, &written);
+        return written == n;
+    });
+    if (!appended)
+        LogMessage(L"Fail to write image to buffer stream: %ls, buffer size: %llul", Utf8ToWide(name.c_str()).c_str(),
+                   sizeOf(encoded));
+    return appended;
+}
+
+bool appendEncoded(const std::vector<unsigned char>& encoded, const std::string& name, CAutoBuffer& buffer)
+{
+    const bool appended = inChunks(encoded, [&buffer](const unsigned char* bytes, unsigned n) {
+        return buffer.WriteData(reinterpret_cast<const char*>(bytes), n) == n;
+    });
+    if (!appended)
+        LogMessage(L"Fail to write image to auto buffer: %ls, buffer size: %llul", Utf8ToWide(name.c_str()).c_str(),
+                   sizeOf(encoded));
+    return appended;
+}
+
+bool appendEncoded(const std::vector<unsigned char>& encoded, const std::string& name, CFile& file)
+{
+    try {
+        inChunks(encoded, [&file](const unsigned char* bytes, unsigned n) {
+            file.Write(bytes, n);
+            return true;
+        });
+        return true;
+    } catch (CFileException* thrown) {
+        // Released however this handler is left: the name's conversion may throw.
+        std::unique_ptr<CFileException, void (*)(CFileException*)> error(thrown, [](CFileException* e) { e->Delete(); });
+        try {
+            file.Close();
+        } catch (CFileException* closeError) {
+            closeError->Delete();
+        }
+        wchar_t message[255];
+        if (!error->GetErrorMessage(message, 255))
+            message[0] = L'\0';
+        LogMessage(L"Fail to write image to file: Error: %ls, file type: %ls, buffer size: %llul", message,
+                   Utf8ToWide(name.c_str()).c_str(), sizeOf(encoded));
+        return false;
+    }
+}
+
+bool TarvexImage::write(const std::string& name, int quality, CBufferStream* stream) const
+{
+    return writeToTarget(*this, name, quality, stream);
+}
+
+bool TarvexImage::write(const std::string& name, int quality, CAutoBuffer* buffer) const
+{
+    return writeToTarget(*this, name, quality, buffer);
+}
+
+bool TarvexImage::write(const std::string& name, int quality, CFile* file) const
+{
+    return writeToTarget(*this, name, quality, file);
+}
+
+bool TarvexImage::write(const std::string& path) const
+{
+    auto output = OIIO::ImageOutput::create(path, nullptr, "");
+    if (!output) {
+        OIIO::geterror();
+        LogMessage(L"OpenImageIO cannot create for writing: %ls", Utf8ToWide(path.c_str()).c_str());
+        return false;
+    }
+    return writeToOutput(output, *impl_, path, -1);
+}
+
+bool TarvexImage::write(const char* path) const
+{
+    if (!path) {
+        LogMessage(L"OpenImageIO cannot create for writing: %ls", L"(null path)");
+        return false;
+    }
+    return write(std::string(path));
+}
+
+bool TarvexImage::write(const std::wstring& path) const
+{
+    return write(WideToUtf8(path.c_str()).c_str());
+}
+
+bool TarvexImage::write(const wchar_t* path) const
+{
+    if (!path) {
+        LogMessage(L"OpenImageIO cannot create for writing: %ls", L"(null path)");
+        return false;
+    }
+    return write(WideToUtf8(path).c_str());
+}
