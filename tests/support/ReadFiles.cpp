@@ -186,7 +186,10 @@ bool writeImageData(const std::string& path, const OIIO::ImageSpec& spec, const 
     auto out = OIIO::ImageOutput::create(path);
     if (!out)
         return OIIO::geterror(), false;
-    if (!out->open(path, spec))
+    // The samples are unassociated: the writer must not divide colour by alpha.
+    OIIO::ImageSpec unassociated = spec;
+    unassociated.attribute("oiio:UnassociatedAlpha", 1);
+    if (!out->open(path, unassociated))
         return out->geterror(), false;
     const bool written = out->write_image(OIIO::TypeUInt8, samples.data());
     out->geterror();
@@ -226,7 +229,30 @@ Bytes psdFile(int width, int height, int mode, const std::vector<Bytes>& planes,
     }
     put32(f, static_cast<std::uint32_t>(resources.size()));
     f.insert(f.end(), resources.begin(), resources.end());
-    put32(f, 0);  // layer and mask information
+    if (mode == 3 ? planes.size() > 3 : planes.size() > 4) {
+        // A negative layer count says the first extra channel is the merged image's
+        // transparency; one empty layer follows.
+        Bytes layers;
+        put16(layers, 0xFFFF);
+        layers.insert(layers.end(), 16, 0);  // bounds
+        put16(layers, 0);                    // no channels
+        putText(layers, "8BIMnorm");
+        layers.insert(layers.end(), {255, 0, 0, 0});
+        put32(layers, 12);
+        put32(layers, 0);  // mask data
+        put32(layers, 0);  // blending ranges
+        layers.insert(layers.end(), {0, 0, 0, 0});  // empty name padded to 4
+        if (layers.size() % 2)
+            layers.push_back(0);
+        Bytes info;
+        put32(info, static_cast<std::uint32_t>(layers.size()));
+        info.insert(info.end(), layers.begin(), layers.end());
+        put32(info, 0);  // global mask
+        put32(f, static_cast<std::uint32_t>(info.size()));
+        f.insert(f.end(), info.begin(), info.end());
+    } else {
+        put32(f, 0);  // layer and mask information
+    }
     put16(f, 0);  // raw image data
     for (const Bytes& plane : planes)
         f.insert(f.end(), plane.begin(), plane.end());
