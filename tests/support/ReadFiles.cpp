@@ -1,5 +1,6 @@
 #include "support/ReadFiles.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "read/ReaderConfig.h"
@@ -256,6 +257,70 @@ Bytes psdFile(int width, int height, int mode, const std::vector<Bytes>& planes,
     put16(f, 0);  // raw image data
     for (const Bytes& plane : planes)
         f.insert(f.end(), plane.begin(), plane.end());
+    return f;
+}
+
+Bytes tiffFile(std::uint32_t width, std::uint32_t height, int channels, const Bytes& samples,
+               std::uint32_t rowsPerStrip)
+{
+    const std::uint32_t strips = height == 0 ? 0 : (height + rowsPerStrip - 1) / rowsPerStrip;
+    const std::uint64_t rowBytes = std::uint64_t(width) * static_cast<std::uint64_t>(channels);
+    struct Entry {
+        std::uint16_t tag, type;
+        std::uint32_t count, value;
+    };
+    const std::uint16_t kShort = 3, kLong = 4;
+    const std::uint32_t entryCount = 10;
+    const std::uint32_t ifdEnd = 8 + 2 + 12 * entryCount + 4;
+    const std::uint32_t bitsAt = ifdEnd;
+    const std::uint32_t offsetsAt = bitsAt + 2 * static_cast<std::uint32_t>(channels);
+    const std::uint32_t countsAt = offsetsAt + 4 * strips;
+    const std::uint32_t dataAt = countsAt + 4 * strips;
+    const std::vector<Entry> entries{
+        {256, kLong, 1, width},
+        {257, kLong, 1, height},
+        {258, kShort, static_cast<std::uint32_t>(channels), channels > 2 ? bitsAt : 8u},
+        {259, kShort, 1, 1},
+        {262, kShort, 1, channels >= 3 ? 2u : 1u},
+        {273, kLong, strips, strips == 1 ? dataAt : offsetsAt},
+        {277, kShort, 1, static_cast<std::uint32_t>(channels)},
+        {278, kLong, 1, rowsPerStrip},
+        {279, kLong, strips, strips == 1 ? static_cast<std::uint32_t>(rowBytes * height) : countsAt},
+        {284, kShort, 1, 1},
+    };
+    Bytes f{'M', 'M', 0, 42};
+    put32(f, 8);
+    put16(f, entryCount);
+    for (const Entry& e : entries) {
+        put16(f, e.tag);
+        put16(f, e.type);
+        put32(f, e.count);
+        if (e.type == kShort && e.count == 1) {
+            put16(f, e.value);
+            put16(f, 0);
+        } else if (e.type == kShort && e.count == 2) {
+            put16(f, 8);
+            put16(f, 8);
+        } else {
+            put32(f, e.value);
+        }
+    }
+    put32(f, 0);
+    for (int c = 0; c < channels; ++c)
+        put16(f, 8);
+    std::uint32_t offset = dataAt;
+    Bytes counts;
+    for (std::uint32_t s = 0; s < strips; ++s) {
+        const std::uint32_t rows = std::min(rowsPerStrip, height - s * rowsPerStrip);
+        const auto bytes = static_cast<std::uint32_t>(rows * rowBytes);
+        put32(f, offset);
+        put32(counts, bytes);
+        offset += bytes;
+    }
+    f.insert(f.end(), counts.begin(), counts.end());
+    if (strips == 1)
+        f.resize(dataAt);
+    f.insert(f.end(), samples.begin(), samples.end());
     return f;
 }
 

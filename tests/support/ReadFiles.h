@@ -76,6 +76,11 @@ bool writeImageData(const std::string& path, const OIIO::ImageSpec& spec, const 
 // stored as image resource 1005.
 Bytes psdFile(int width, int height, int mode, const std::vector<Bytes>& planes, const Bytes& resolution = {});
 
+// An uncompressed, chunky 8-bit TIFF whose directory comes first, so that cutting the
+// file cuts only pixel data. `samples` may be shorter than the image claims.
+Bytes tiffFile(std::uint32_t width, std::uint32_t height, int channels, const Bytes& samples,
+               std::uint32_t rowsPerStrip);
+
 // Interleaved 8-bit samples of every channel as OpenImageIO alone reads the file with
 // the library's reader configuration.
 Bytes oiioSamples(const std::string& path, int& width, int& height, int& channels);
