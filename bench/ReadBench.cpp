@@ -82,9 +82,16 @@ void BM_OiioReadImage(benchmark::State& state, const char* extension)
             state.SkipWithError("read_image failed");
 }
 
-// Peak resident memory in MiB of a child that runs `reader` once.
-double peakMiB(bool (*reader)(const std::string&), const std::string& path)
+bool nothing(const std::string&)
 {
+    return true;
+}
+
+// Prints the peak resident memory (KiB) of a child that runs `reader` once.
+void printPeak(const char* label, bool (*reader)(const std::string&), const std::string& path)
+{
+    std::printf("%-24s", label);
+    std::fflush(stdout);
     const pid_t child = fork();
     if (child == 0) {
         const bool ok = reader(path);
@@ -96,7 +103,6 @@ double peakMiB(bool (*reader)(const std::string&), const std::string& path)
     }
     int status = 0;
     waitpid(child, &status, 0);
-    return 0.0;
 }
 
 }  // namespace
@@ -115,15 +121,11 @@ int main(int argc, char** argv)
     for (const char* extension : {".jpg", ".png", ".tif"})
         makeFile(fileFor(extension));
 
-    std::printf("peak resident memory (KiB), one child each: open, then read_image; pixels are %d KiB\n",
-                kWidth * kHeight * 3 / 1024);
+    std::printf("peak resident memory (KiB) of one child each; the pixels are %d KiB\n", kWidth * kHeight * 3 / 1024);
+    printPeak("no read", nothing, fileFor(".jpg"));
     for (const char* extension : {".jpg", ".png", ".tif"}) {
-        std::printf("%s open: ", extension);
-        std::fflush(stdout);
-        peakMiB(trxOpen, fileFor(extension));
-        std::printf("%s read_image: ", extension);
-        std::fflush(stdout);
-        peakMiB(oiioRead, fileFor(extension));
+        printPeak((std::string(extension) + " open").c_str(), trxOpen, fileFor(extension));
+        printPeak((std::string(extension) + " read_image").c_str(), oiioRead, fileFor(extension));
     }
 
     benchmark::Initialize(&argc, argv);
