@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include "support/ReadFiles.h"
 #include "support/TestSupport.h"
 
@@ -174,3 +177,42 @@ TEST_F(HostileFile, AbsurdDimensionsAreRefusedBeforeAllocating)
     EXPECT_EXIT(run(1000000, 1000000, L"more memory than this machine has"), ::testing::ExitedWithCode(0), "");
     EXPECT_EXIT(run(715827883, 1, L"a line longer than 2147483647 bytes"), ::testing::ExitedWithCode(0), "");
 }
+
+#ifndef __SANITIZE_ADDRESS__
+TEST_F(HostileFile, StripsThatCannotBeMappedFailTheOpenWithItsLine)
+{
+    const auto run = [] {
+        TempDir dir;
+        LogCapture log;
+        const std::string path = dir.file("big.tif");
+        writeFile(path, tiffFile(6000, 3000, 3, patternSamples(8, 8, 3), 3000));
+        {
+            // Open once so that OpenImageIO's own first-use allocations are made.
+            TarvexImage warm;
+            warm.open(dir.file("missing.tif"));
+        }
+        log.clear();
+        long pages = 0;
+        if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%ld", &pages) != 1)
+                pages = 0;
+            std::fclose(statm);
+        }
+        // Room for a little more than one 18 MB strip of the three.
+        const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (24u << 20);
+        const rlimit limit{room, room};
+        if (pages == 0 || setrlimit(RLIMIT_AS, &limit) != 0)
+            std::exit(2);
+        TarvexImage image;
+        const bool opened = image.open(path);
+        const std::wstring expected =
+            L"[TRXImage] OpenImageIO file " + wide(path) + L": the strips of 6000 x 3000 pixels cannot be allocated\n";
+        const bool ok = !opened && log.lines().size() == 1 && log.lines()[0] == expected;
+        if (!ok)
+            for (const auto& text : log.utf8())
+                std::fprintf(stderr, "%s", text.c_str());
+        std::exit(ok ? 0 : 1);
+    };
+    EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
+}
+#endif
