@@ -8,6 +8,7 @@
 #include "image/Log.h"
 #include "image/TextConversion.h"
 #include "read/ReadLayout.h"
+#include "read/ReadPipeline.h"
 #include "read/ReaderConfig.h"
 #include "read/SpecInterpreter.h"
 
@@ -231,6 +232,8 @@ bool readAlpha(TarvexImageImpl& im)
     return true;
 }
 
+}  // namespace
+
 bool readPixels(TarvexImageImpl& im)
 {
     if (im.columns == 0) {
@@ -244,8 +247,6 @@ bool readPixels(TarvexImageImpl& im)
         return true;
     return readAlpha(im);
 }
-
-}  // namespace
 
 bool TarvexImage::open(const std::string& path)
 {

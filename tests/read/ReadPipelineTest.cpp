@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "image/ImageImpl.h"
+#include "read/ReadPipeline.h"
 #include "read/SpecInterpreter.h"
 #include "support/ReadFiles.h"
 #include "support/TestSupport.h"
@@ -509,4 +510,25 @@ TEST_F(ReadPipeline, ZeroRowFile)
     EXPECT_EQ(image.linesPerStrip(), 0);
     EXPECT_EQ(image.stripCount(), 0);
     EXPECT_FALSE(image.valid());
+}
+
+TEST_F(ReadPipeline, InversionComplementsEveryColourByte)
+{
+    // No reader delivers CMYK JPEG samples as such, so the inversion is checked on a
+    // CMYK TIFF read again with the flag set.
+    const std::string path = dir.file("cmyk.tif");
+    OIIO::ImageSpec spec(7, 5, 4, OIIO::TypeUInt8);
+    spec.attribute("tiff:ColorSpace", "CMYK");
+    ASSERT_TRUE(writeImage(path, spec));
+    TarvexImage image;
+    ASSERT_TRUE(image.open(path));
+    const Bytes plain = pixelBytes(image);
+    ASSERT_EQ(plain.size(), 7u * 5u * 4u);
+    TarvexImageImpl& im = TarvexImageAccess::impl(image);
+    im.invertOnRead = true;
+    ASSERT_TRUE(readPixels(im));
+    Bytes inverted = pixelBytes(image);
+    for (unsigned char& b : inverted)
+        b = static_cast<unsigned char>(255 - b);
+    EXPECT_EQ(inverted, plain);
 }
