@@ -60,17 +60,6 @@ TEST(CreateSpecInterpreter, ExtensionLengthLimit)
     EXPECT_TRUE(is<CJPG_SpecInterpreter>(createSpecInterpreter(spec, std::string(300, 'a') + ".jpg")));
 }
 
-TEST(CreateSpecInterpreter, JpegKeepsTheFileNameAndEveryoneCopiesTheSpec)
-{
-    OIIO::ImageSpec spec = specOf(3);
-    spec.attribute("Software", "maker");
-    auto p = createSpecInterpreter(spec, "dir/x.jpg");
-    ASSERT_TRUE(is<CJPG_SpecInterpreter>(p));
-    EXPECT_EQ(static_cast<CJPG_SpecInterpreter&>(*p).fileName, "dir/x.jpg");
-    spec.attribute("Software", "changed");
-    EXPECT_EQ(p->spec.get_string_attribute("Software"), "maker");
-}
-
 TEST(AttributeText, TypesAndCase)
 {
     OIIO::ImageSpec spec = specOf(3);
@@ -83,19 +72,6 @@ TEST(AttributeText, TypesAndCase)
     EXPECT_EQ(attributeText(spec, "yresolution"), "72.5");
     EXPECT_EQ(attributeText(spec, "RESOLUTIONUNIT"), "in");
     EXPECT_EQ(attributeText(spec, "Missing", "default"), "default");
-}
-
-TEST(Interpreters, BytesPerPixelByChannelCount)
-{
-    const std::vector<std::string> cmyk{"C", "M", "Y", "K", "A", "B"};
-    for (int n = 1; n <= 6; ++n) {
-        const std::vector<std::string> names(cmyk.begin(), cmyk.begin() + n);
-        auto psd = createSpecInterpreter(specOf(n, names), "a.psd");
-        auto other = createSpecInterpreter(specOf(n, names), "a.gif");
-        const int expected = n == 1 ? 1 : n == 3 ? 3 : n >= 4 ? 4 : 3;
-        EXPECT_EQ(psd->bytesPerPixel(), expected) << n;
-        EXPECT_EQ(other->bytesPerPixel(), n == 1 ? 1 : 3) << n;
-    }
 }
 
 TEST(Interpreters, PhotometricRule)

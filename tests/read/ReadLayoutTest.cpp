@@ -81,7 +81,3 @@ TEST(ReadLayout, RefusesNegativeSizes)
     EXPECT_NE(planReadLayout(5, 5, 0, false, kPlenty, layout), nullptr);
 }
 
-TEST(ReadLayout, PhysicalMemoryIsKnown)
-{
-    EXPECT_GT(physicalMemory(), std::uint64_t(1) << 26);
-}

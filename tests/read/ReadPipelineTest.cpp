@@ -462,17 +462,6 @@ TEST_F(ReadPipeline, HostStripsAreNotWrittenThrough)
     EXPECT_EQ(pixelBytes(image), expectedPattern(4, 2, 0, 3));
 }
 
-TEST_F(ReadPipeline, SharedImageIsChangedForEveryHandle)
-{
-    const std::string path = dir.file("shared.png");
-    ASSERT_TRUE(writeImage(path, OIIO::ImageSpec(4, 2, 3, OIIO::TypeUInt8)));
-    TarvexImage first;
-    TarvexImage second(first);
-    ASSERT_TRUE(second.open(path));
-    EXPECT_EQ(first.columns(), 4);
-    EXPECT_TRUE(first.hasValidData());
-}
-
 TEST_F(ReadPipeline, WidePaths)
 {
     const std::string path = dir.file("caf\xC3\xA9.png");
