@@ -236,6 +236,8 @@ bool readAlpha(TarvexImageImpl& im)
 
 bool readPixels(TarvexImageImpl& im)
 {
+    if (!im.imageInput || !im.interpreter)
+        return false;
     if (im.columns == 0) {
         if (im.alphaChannel != -1)
             dropAlpha(im);
