@@ -521,3 +521,25 @@ TEST_F(ReadPipeline, InversionComplementsEveryColourByte)
         b = static_cast<unsigned char>(255 - b);
     EXPECT_EQ(inverted, plain);
 }
+
+TEST_F(ReadPipeline, LosslessFormatsRoundTrip)
+{
+    // BMP keeps its alpha; formats without an interpreter of their own are read without.
+    struct Case {
+        const char* name;
+        int channels;
+        bool alpha;
+    };
+    for (const Case& c : {Case{"a.bmp", 3, false}, Case{"b.bmp", 4, true}, Case{"c.tga", 4, false},
+                          Case{"d.ppm", 3, false}, Case{"e.pgm", 1, false}}) {
+        const std::string path = dir.file(c.name);
+        ASSERT_TRUE(writeImage(path, OIIO::ImageSpec(11, 7, c.channels, OIIO::TypeUInt8))) << c.name;
+        TarvexImage image;
+        ASSERT_TRUE(image.open(path)) << c.name;
+        EXPECT_EQ(pixelBytes(image), expectedPattern(11, 7, 0, std::min(c.channels, 3))) << c.name;
+        EXPECT_EQ(image.matte(), c.alpha) << c.name;
+        if (c.alpha) {
+            EXPECT_EQ(alphaBytes(image), expectedPattern(11, 7, 3, 4)) << c.name;
+        }
+    }
+}
