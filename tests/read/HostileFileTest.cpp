@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "support/ReadFiles.h"
+#include "support/TestSupport.h"
+
+using namespace trxtest;
+
+// Some damaged files make OpenImageIO itself abort or hang, so every open of a
+// hostile file runs in a child process; the child exits 0 when the library behaved.
+
+namespace {
+
+std::wstring wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+bool startsWith(const std::wstring& text, const std::wstring& prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Opens every cut of `whole` (every length up to `dense`, then `samples` more spread
+// over the rest) and checks that each open either succeeds or fails with exactly one
+// of the library's lines. Exits the child with 0 when all did. `exitChecks` false
+// skips the exit-time checks (the leak sanitizer's among them).
+[[noreturn]] void openEveryCut(const std::string& extension, const Bytes& whole, std::size_t dense, std::size_t samples,
+                               bool exitChecks = true)
+{
+    TempDir dir;
+    LogCapture log;
+    std::vector<std::size_t> cuts;
+    for (std::size_t n = 0; n < std::min(dense, whole.size()); ++n)
+        cuts.push_back(n);
+    for (std::size_t i = 0; i < samples; ++i)
+        cuts.push_back(dense + (whole.size() - dense) * i / samples);
+    int bad = 0;
+    for (std::size_t n : cuts) {
+        const std::string path = dir.file("cut" + std::to_string(n) + extension);
+        writeFile(path, Bytes(whole.begin(), whole.begin() + static_cast<long>(n)));
+        log.clear();
+        TarvexImage image;
+        const bool opened = image.open(path);
+        const auto& lines = log.lines();
+        const bool described =
+            lines.size() == 1 && (lines[0] == L"[TRXImage] OpenImageIO cannot open " + wide(path) + L"\n" ||
+                                  startsWith(lines[0], L"[TRXImage] OpenImageIO fails to read_scanline, line "));
+        if (opened ? !lines.empty() : !described) {
+            std::fprintf(stderr, "cut %zu of %zu: opened %d, %zu lines\n", n, whole.size(), opened, lines.size());
+            ++bad;
+        }
+    }
+    if (!exitChecks)
+        std::_Exit(bad == 0 ? 0 : 1);
+    std::exit(bad == 0 ? 0 : 1);
+}
+
+Bytes madeByOpenImageIO(const std::string& extension, int channels)
+{
+    TempDir dir;
+    const std::string path = dir.file("whole" + extension);
+    if (!writeImage(path, OIIO::ImageSpec(40, 30, channels, OIIO::TypeUInt8)))
+        return {};
+    return readFile(path);
+}
+
+Bytes patternSamples(int width, int height, int channels)
+{
+    Bytes samples;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < channels; ++c)
+                samples.push_back(patternSample(x, y, c));
+    return samples;
+}
+
+class HostileFile : public ::testing::Test {
+protected:
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+
+}  // namespace
+
+TEST_F(HostileFile, EveryCutOfAPngFailsWithItsLine)
+{
+    const Bytes png = madeByOpenImageIO(".png", 4);
+    ASSERT_FALSE(png.empty());
+    // OpenImageIO 2.4's PNG reader leaks a few strings when libpng jumps out of a cut
+    // file (measured with OpenImageIO alone); that is not ours to report.
+    EXPECT_EXIT(openEveryCut(".png", png, 120, 60, false), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(HostileFile, EveryCutOfAJpegFailsWithItsLine)
+{
+    const Bytes jpeg = madeByOpenImageIO(".jpg", 3);
+    ASSERT_FALSE(jpeg.empty());
+    EXPECT_EXIT(openEveryCut(".jpg", jpeg, 200, 60), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(HostileFile, EveryCutOfATiffFailsWithItsLine)
+{
+    const Bytes tiff = madeByOpenImageIO(".tif", 3);
+    ASSERT_FALSE(tiff.empty());
+    EXPECT_EXIT(openEveryCut(".tif", tiff, 64, 60), ::testing::ExitedWithCode(0), "");
+    const Bytes early = tiffFile(40, 30, 4, patternSamples(40, 30, 4), 3);
+    EXPECT_EXIT(openEveryCut(".tif", early, 200, 60), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(HostileFile, EveryCutOfAPsdFailsWithItsLine)
+{
+    std::vector<Bytes> planes(4, Bytes(40 * 30, 0x80));
+    const Bytes psd = psdFile(40, 30, 3, planes);
+    EXPECT_EXIT(openEveryCut(".psd", psd, 120, 40), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(HostileFile, EveryCutOfAGifAndABmpFailsWithItsLine)
+{
+    const Bytes gif = madeByOpenImageIO(".gif", 3);
+    if (!gif.empty()) {
+        EXPECT_EXIT(openEveryCut(".gif", gif, 120, 40), ::testing::ExitedWithCode(0), "");
+    }
+    const Bytes bmp = madeByOpenImageIO(".bmp", 3);
+    ASSERT_FALSE(bmp.empty());
+    EXPECT_EXIT(openEveryCut(".bmp", bmp, 80, 40), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(HostileFile, CutTiffNamesTheFirstMissingLineAndKeepsTheLinesBefore)
+{
+    const auto run = [] {
+        TempDir dir;
+        LogCapture log;
+        const int w = 50, h = 20, kept = 13;
+        // Strips of one line: cutting inside line 13 leaves lines 0 to 12 whole.
+        Bytes samples = patternSamples(w, h, 3);
+        samples.resize(static_cast<std::size_t>(kept * w * 3 + 10));
+        const std::string path = dir.file("cut.tif");
+        writeFile(path, tiffFile(w, h, 3, samples, 1));
+        TarvexImage image;
+        bool ok = !image.open(path) && log.lines().size() == 1 &&
+                  log.lines()[0] == L"[TRXImage] OpenImageIO fails to read_scanline, line 13 out of 20 rows for 3 channels\n" &&
+                  !image.hasValidData();
+        const Bytes expected = patternSamples(w, h, 3);
+        for (int y = 0; y < kept; ++y) {
+            const Bytes line = lineBytes(image, y);
+            ok = ok && line == Bytes(expected.begin() + y * w * 3, expected.begin() + (y + 1) * w * 3);
+        }
+        std::exit(ok ? 0 : 1);
+    };
+    EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(HostileFile, AbsurdDimensionsAreRefusedBeforeAllocating)
+{
+    const auto run = [](std::uint32_t width, std::uint32_t height, const std::wstring& reason) {
+        // OpenImageIO refuses images above 32 GiB itself; lift that so that the
+        // library's own limits are the ones met.
+        OIIO::attribute("limits:imagesize_MB", 1 << 30);
+        TempDir dir;
+        LogCapture log;
+        const std::string path = dir.file("huge.tif");
+        writeFile(path, tiffFile(width, height, 3, patternSamples(8, 8, 3), height));
+        TarvexImage image;
+        const bool opened = image.open(path);
+        const std::wstring expected = L"[TRXImage] OpenImageIO file " + wide(path) + L" of " + std::to_wstring(width) +
+                                      L" x " + std::to_wstring(height) + L" pixels cannot be read: " + reason + L"\n";
+        const bool ok = !opened && log.lines().size() == 1 && log.lines()[0] == expected && image.stripCount() == 0;
+        if (!ok && !log.lines().empty())
+            std::fprintf(stderr, "%s\n", log.utf8()[0].c_str());
+        std::exit(ok ? 0 : 1);
+    };
+    EXPECT_EXIT(run(1000000, 1000000, L"more memory than this machine has"), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(run(715827883, 1, L"a line longer than 2147483647 bytes"), ::testing::ExitedWithCode(0), "");
+}
+
+#ifndef __SANITIZE_ADDRESS__
+TEST_F(HostileFile, StripsThatCannotBeMappedFailTheOpenWithItsLine)
+{
+    const auto run = [] {
+        TempDir dir;
+        LogCapture log;
+        const std::string path = dir.file("big.tif");
+        writeFile(path, tiffFile(6000, 3000, 3, patternSamples(8, 8, 3), 3000));
+        {
+            // Open once so that OpenImageIO's own first-use allocations are made.
+            TarvexImage warm;
+            warm.open(dir.file("missing.tif"));
+        }
+        log.clear();
+        long pages = 0;
+        if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%ld", &pages) != 1)
+                pages = 0;
+            std::fclose(statm);
+        }
+        // Room for a little more than one 18 MB strip of the three.
+        const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (24u << 20);
+        const rlimit limit{room, room};
+        if (pages == 0 || setrlimit(RLIMIT_AS, &limit) != 0)
+            std::exit(2);
+        TarvexImage image;
+        const bool opened = image.open(path);
+        const std::wstring expected =
+            L"[TRXImage] OpenImageIO file " + wide(path) + L": the strips of 6000 x 3000 pixels cannot be allocated\n";
+        const bool ok = !opened && log.lines().size() == 1 && log.lines()[0] == expected;
+        if (!ok)
+            for (const auto& text : log.utf8())
+                std::fprintf(stderr, "%s", text.c_str());
+        std::exit(ok ? 0 : 1);
+    };
+    EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
+}
+#endif

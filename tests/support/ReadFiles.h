@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <OpenImageIO/imageio.h>
+
+// Builders of the files and byte streams that the reading tests open.
+namespace trxtest {
+
+using Bytes = std::vector<unsigned char>;
+
+// --- JPEG records -------------------------------------------------------------------
+
+Bytes jfifPayload(int unit, unsigned horizontal, unsigned vertical);
+
+struct ExifField {
+    std::uint16_t tag;
+    std::uint16_t type;
+    std::uint32_t count;
+    std::uint32_t value;        // SHORT value or, for RATIONAL, ignored
+    std::uint32_t numerator;    // RATIONAL only
+    std::uint32_t denominator;  // RATIONAL only
+};
+ExifField exifRational(std::uint16_t tag, std::uint32_t numerator, std::uint32_t denominator);
+ExifField exifShort(std::uint16_t tag, std::uint16_t value);
+// An Exif payload whose first IFD holds `fields`, rationals stored after the IFD.
+// `claimedEntries` (when not negative) replaces the entry count written.
+Bytes exifPayload(bool littleEndian, const std::vector<ExifField>& fields, int claimedEntries = -1);
+
+struct PhotoshopBlock {
+    std::string signature;  // "8BIM" normally
+    std::uint16_t id;
+    std::string name;
+    Bytes data;
+};
+// 16 bytes of a resolution resource; resolutions in 16.16 fixed point.
+Bytes photoshopResolution(std::uint32_t xFixed, std::uint16_t xUnit, std::uint32_t yFixed, std::uint16_t yUnit);
+Bytes photoshopPayload(const std::vector<PhotoshopBlock>& blocks);
+
+// A marker stream: SOI, then segments and bytes as appended.
+class JpegStream {
+public:
+    JpegStream();
+    JpegStream& segment(int code, const Bytes& payload);
+    JpegStream& raw(const Bytes& bytes);
+    JpegStream& marker(int code);  // 0xFF and the code, nothing after it
+    const Bytes& bytes() const { return bytes_; }
+
+private:
+    Bytes bytes_;
+};
+
+// `jpeg` with every APPn segment before the scan removed and `segments` (whole
+// segments, marker included) put right after SOI.
+Bytes replaceJpegRecords(const Bytes& jpeg, const Bytes& segments);
+// One whole segment: marker, length, payload.
+Bytes jpegSegment(int code, const Bytes& payload);
+
+// --- Image files ----------------------------------------------------------------------
+
+// Pixel value of sample c of pixel (x, y) in the test pattern, 8-bit.
+unsigned char patternSample(int x, int y, int c);
+
+// Writes `spec.width` x `spec.height` pixels of `spec.nchannels` channels through
+// OpenImageIO to `path`, every sample from `sample` (8-bit values, scaled to the
+// spec's format). Returns false when the writer refuses.
+bool writeImage(const std::string& path, const OIIO::ImageSpec& spec,
+                unsigned char (*sample)(int x, int y, int c) = patternSample);
+// The same, with the samples given interleaved.
+bool writeImageData(const std::string& path, const OIIO::ImageSpec& spec, const Bytes& samples);
+
+// A raw (uncompressed) PSD of 8-bit planes. `mode` 3 is RGB, 4 CMYK; `planes` holds
+// one plane of width x height bytes per channel. `resolution` (when not empty) is
+// stored as image resource 1005.
+Bytes psdFile(int width, int height, int mode, const std::vector<Bytes>& planes, const Bytes& resolution = {});
+
+// An uncompressed, chunky 8-bit TIFF whose directory comes first, so that cutting the
+// file cuts only pixel data. `samples` may be shorter than the image claims.
+Bytes tiffFile(std::uint32_t width, std::uint32_t height, int channels, const Bytes& samples,
+               std::uint32_t rowsPerStrip);
+
+// Interleaved 8-bit samples of every channel as OpenImageIO alone reads the file with
+// the library's reader configuration.
+Bytes oiioSamples(const std::string& path, int& width, int& height, int& channels);
+
+}  // namespace trxtest
