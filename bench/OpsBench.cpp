@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include <benchmark/benchmark.h>
 #include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imagebufalgo.h>
+#include <benchmark/benchmark.h>
 
 #include <TRXImage.h>
 

@@ -24,10 +24,7 @@ constexpr int kHeight = 4000;
 
 std::string folder;
 
-std::string fileFor(const std::string& extension)
-{
-    return folder + "/bench" + extension;
-}
+std::string fileFor(const std::string& extension) { return folder + "/bench" + extension; }
 
 // A photograph-like pattern: smooth gradients with some noise, so that the codecs
 // work as hard as they do on real pictures.
@@ -82,10 +79,7 @@ void BM_OiioReadImage(benchmark::State& state, const char* extension)
             state.SkipWithError("read_image failed");
 }
 
-bool nothing(const std::string&)
-{
-    return true;
-}
+bool nothing(const std::string&) { return true; }
 
 // Prints the peak resident memory (KiB) of a child that runs `reader` once.
 void printPeak(const char* label, bool (*reader)(const std::string&), const std::string& path)

@@ -60,10 +60,7 @@ std::string tempPath(const char* extension)
     return "/tmp/trx-writebench-" + std::to_string(getpid()) + "." + extension;
 }
 
-int qualityFor(const std::string& extension)
-{
-    return extension == "jpg" ? 90 : -1;
-}
+int qualityFor(const std::string& extension) { return extension == "jpg" ? 90 : -1; }
 
 // OpenImageIO alone: the spec the library builds for RGB, the whole image in one call.
 bool oiioWrite(const std::string& name, OIIO::Filesystem::IOProxy* proxy, int quality)

@@ -4,10 +4,7 @@
 
 Blob::Blob() : mapper_(nullptr) {}
 
-Blob::Blob(const Blob& other) : mapper_(nullptr)
-{
-    *this = other;
-}
+Blob::Blob(const Blob& other) : mapper_(nullptr) { *this = other; }
 
 Blob& Blob::operator=(const Blob& other)
 {
@@ -26,10 +23,7 @@ Blob& Blob::operator=(const Blob& other)
     return *this;
 }
 
-Blob::~Blob()
-{
-    delete mapper_;
-}
+Blob::~Blob() { delete mapper_; }
 
 void Blob::update(const void* data, int length)
 {
@@ -46,12 +40,6 @@ void Blob::update(const void* data, int length)
     mapper_ = fresh;
 }
 
-const char* Blob::data() const
-{
-    return mapper_ ? mapper_->get_lpcstr() : nullptr;
-}
+const char* Blob::data() const { return mapper_ ? mapper_->get_lpcstr() : nullptr; }
 
-std::int64_t Blob::length() const
-{
-    return mapper_ ? static_cast<std::int64_t>(mapper_->Size()) : 0;
-}
+std::int64_t Blob::length() const { return mapper_ ? static_cast<std::int64_t>(mapper_->Size()) : 0; }

@@ -1,14 +1,8 @@
 #include "image/ImageImpl.h"
 
-TarvexImage::TarvexImage() : impl_(new TarvexImageImpl)
-{
-    impl_->colourSpace = colourSpaceUnknown;
-}
+TarvexImage::TarvexImage() : impl_(new TarvexImageImpl) { impl_->colourSpace = colourSpaceUnknown; }
 
-TarvexImage::TarvexImage(const TarvexImage& other) : impl_(other.impl_)
-{
-    ++impl_->refCount;
-}
+TarvexImage::TarvexImage(const TarvexImage& other) : impl_(other.impl_) { ++impl_->refCount; }
 
 TarvexImage& TarvexImage::operator=(const TarvexImage& other)
 {
@@ -58,10 +52,7 @@ int TarvexImage::linesPerStrip() const { return static_cast<int>(impl_->linesPer
 int TarvexImage::bytesPerLine() const { return static_cast<int>(impl_->pixelLineBytes()); }
 int TarvexImage::stripCount() const { return impl_->stripCount(); }
 
-std::int64_t TarvexImage::fileSize() const
-{
-    return static_cast<std::int64_t>(bytesPerLine()) * impl_->rows;
-}
+std::int64_t TarvexImage::fileSize() const { return static_cast<std::int64_t>(bytesPerLine()) * impl_->rows; }
 
 double TarvexImage::xResolution() const { return impl_->xResolution; }
 void TarvexImage::xResolution(const double& pixelsPerInch) { impl_->xResolution = pixelsPerInch; }

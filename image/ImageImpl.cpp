@@ -16,8 +16,7 @@ TarvexImageImpl::~TarvexImageImpl()
     interpreter.reset();
 }
 
-bool stripsCoverLines(const StripVector& strips, std::int64_t rows, std::int64_t linesPerStrip,
-                      std::int64_t lineBytes)
+bool stripsCoverLines(const StripVector& strips, std::int64_t rows, std::int64_t linesPerStrip, std::int64_t lineBytes)
 {
     if (rows <= 0)
         return true;

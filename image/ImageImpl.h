@@ -65,8 +65,7 @@ struct TarvexImageAccess {
 // True when `strips` hold every line 0..rows-1 of `lineBytes` bytes under the line
 // rule. Operations that walk every line check this once, so that no line access can
 // leave a strip whatever allocators a host placed in the vectors.
-bool stripsCoverLines(const StripVector& strips, std::int64_t rows, std::int64_t linesPerStrip,
-                      std::int64_t lineBytes);
+bool stripsCoverLines(const StripVector& strips, std::int64_t rows, std::int64_t linesPerStrip, std::int64_t lineBytes);
 
 // Address of line y in `strips` under the line rule, or null when the strip does not
 // hold it. `view` keeps the strip mapped while the pointer is used.

@@ -4,13 +4,11 @@ InternalLinePointer::InternalLinePointer() : mapper_(0), offset_(0) {}
 
 InternalLinePointer::InternalLinePointer(trx::MemMapObjectAllocator& strip, int offset)
     : mapper_(strip), offset_(offset)
-{
-}
+{}
 
 InternalLinePointer::InternalLinePointer(const InternalLinePointer& other)
     : mapper_(other.mapper_), offset_(other.offset_)
-{
-}
+{}
 
 InternalLinePointer& InternalLinePointer::operator=(const InternalLinePointer& other)
 {
@@ -33,10 +31,7 @@ unsigned char* InternalLinePointer::get_pustr() const
 
 TarvexImage::LinePointer::LinePointer() : line_(new InternalLinePointer) {}
 
-TarvexImage::LinePointer::LinePointer(const LinePointer& other)
-    : line_(new InternalLinePointer(*other.line_))
-{
-}
+TarvexImage::LinePointer::LinePointer(const LinePointer& other) : line_(new InternalLinePointer(*other.line_)) {}
 
 TarvexImage::LinePointer& TarvexImage::LinePointer::operator=(const LinePointer& other)
 {
@@ -44,10 +39,7 @@ TarvexImage::LinePointer& TarvexImage::LinePointer::operator=(const LinePointer&
     return *this;
 }
 
-TarvexImage::LinePointer::~LinePointer()
-{
-    delete line_;
-}
+TarvexImage::LinePointer::~LinePointer() { delete line_; }
 
 const unsigned char* TarvexImage::LinePointer::get() const { return line_->get(); }
 const unsigned char* TarvexImage::LinePointer::get_pucstr() const { return line_->get_pucstr(); }

@@ -12,10 +12,7 @@
 
 TRXImage::TRXImageLog* theLog = nullptr;
 
-TRXImage::TRXImageLog::~TRXImageLog()
-{
-    theLog = nullptr;
-}
+TRXImage::TRXImageLog::~TRXImageLog() { theLog = nullptr; }
 
 TRXImage::TRXImageLog& logSink()
 {
@@ -76,7 +73,4 @@ void LogMessage(const wchar_t* format, ...)
     std::fflush(stderr);
 }
 
-void TarvexImage::SetLog(void (*function)(const wchar_t* line))
-{
-    logSink().logFunction = function;
-}
+void TarvexImage::SetLog(void (*function)(const wchar_t* line)) { logSink().logFunction = function; }

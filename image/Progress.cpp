@@ -3,10 +3,7 @@
 
 TarvexImageProgress::~TarvexImageProgress() = default;
 
-bool TarvexImageProgress::progressMonitor(const wchar_t*, std::int64_t, std::int64_t)
-{
-    return true;
-}
+bool TarvexImageProgress::progressMonitor(const wchar_t*, std::int64_t, std::int64_t) { return true; }
 
 bool TarvexImageProgress::progressMonitor(const char* text, std::int64_t a, std::int64_t b)
 {

@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr std::int64_t kStripTarget = std::int64_t(1) << 24;  // 16 MiB of lines per strip
+constexpr std::int64_t kStripTarget = std::int64_t(1) << 24;   // 16 MiB of lines per strip
 constexpr std::int64_t kAddressSpace = std::int64_t(1) << 47;  // x86-64 user space
 
 std::int64_t bitsForColourSpace(TarvexImage::colourSpaceType space)
@@ -20,10 +20,7 @@ std::int64_t bitsForColourSpace(TarvexImage::colourSpaceType space)
     }
 }
 
-std::int64_t packedLineBytes(std::int64_t columns)
-{
-    return (((columns + 7) / 8 - 1) | 3) + 1;
-}
+std::int64_t packedLineBytes(std::int64_t columns) { return (((columns + 7) / 8 - 1) | 3) + 1; }
 
 struct Layout {
     std::int32_t bytesPerPixel;
@@ -35,8 +32,8 @@ struct Layout {
 
 // The layout `size` would give, or the reason it cannot be had. Line offsets inside a
 // strip are reckoned in 32 bits, so every line length and every strip must fit them.
-const wchar_t* planLayout(const TarvexImageImpl& image, std::int64_t columns, std::int64_t rows,
-                          int stripCount, int linesPerStrip, Layout& out)
+const wchar_t* planLayout(const TarvexImageImpl& image, std::int64_t columns, std::int64_t rows, int stripCount,
+                          int linesPerStrip, Layout& out)
 {
     if (columns < 0 || rows < 0 || stripCount < 0 || linesPerStrip < 0)
         return L"negative dimensions or counts";
@@ -89,8 +86,7 @@ void TarvexImage::size(std::int64_t columns, std::int64_t rows, int stripCount, 
         refusal = L"a strip vector shorter than the strip count";
     if (refusal) {
         LogMessage(L"size() refused for %lld x %lld pixels, %d strips of %d lines: %ls",
-                   static_cast<long long>(columns), static_cast<long long>(rows), stripCount, linesPerStrip,
-                   refusal);
+                   static_cast<long long>(columns), static_cast<long long>(rows), stripCount, linesPerStrip, refusal);
         return;
     }
 
@@ -155,19 +151,13 @@ void TarvexImage::size(std::int64_t columns, std::int64_t rows, int stripCount, 
         first = end;
     }
     if (!allocated)
-        LogMessage(L"size() could not allocate the strips of %lld x %lld pixels",
-                   static_cast<long long>(columns), static_cast<long long>(rows));
+        LogMessage(L"size() could not allocate the strips of %lld x %lld pixels", static_cast<long long>(columns),
+                   static_cast<long long>(rows));
 }
 
-std::vector<trx::MemMapObjectAllocator>& TarvexImage::strips()
-{
-    return impl_->pixelStrips();
-}
+std::vector<trx::MemMapObjectAllocator>& TarvexImage::strips() { return impl_->pixelStrips(); }
 
-std::vector<trx::MemMapObjectAllocator>& TarvexImage::alphaStrips()
-{
-    return impl_->alphaStrips;
-}
+std::vector<trx::MemMapObjectAllocator>& TarvexImage::alphaStrips() { return impl_->alphaStrips; }
 
 namespace {
 
@@ -192,13 +182,11 @@ bool pointAt(trx::MemMapObjectMapper& mapper, std::int32_t& offset, const StripV
 bool TarvexImage::setupLinePointer(LinePointer& line, int y)
 {
     InternalLinePointer& target = *line.line_;
-    return pointAt(target.mapper_, target.offset_, impl_->pixelStrips(), *impl_, y,
-                   impl_->pixelLineBytes());
+    return pointAt(target.mapper_, target.offset_, impl_->pixelStrips(), *impl_, y, impl_->pixelLineBytes());
 }
 
 bool TarvexImage::setupAlphaLinePointer(LinePointer& line, int y)
 {
     InternalLinePointer& target = *line.line_;
-    return pointAt(target.mapper_, target.offset_, impl_->alphaStrips, *impl_, y,
-                   impl_->alphaBytesPerLine);
+    return pointAt(target.mapper_, target.offset_, impl_->alphaStrips, *impl_, y, impl_->alphaBytesPerLine);
 }

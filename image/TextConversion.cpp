@@ -13,15 +13,9 @@
 
 namespace trx {
 
-const char* OutOfMemoryError::what() const noexcept
-{
-    return "TRXImage: out of memory while converting text";
-}
+const char* OutOfMemoryError::what() const noexcept { return "TRXImage: out of memory while converting text"; }
 
-TextConversionError::TextConversionError(int code, const char* what)
-    : std::runtime_error(what), code_(code)
-{
-}
+TextConversionError::TextConversionError(int code, const char* what) : std::runtime_error(what), code_(code) {}
 
 }  // namespace trx
 
@@ -76,8 +70,7 @@ std::string utf8ForDisplay(const std::wstring& text)
     out.reserve(text.size());
     for (wchar_t c : text) {
         const auto cp = static_cast<std::uint32_t>(c);
-        utf8::append(utf8::internal::is_code_point_valid(cp) ? cp : 0xFFFDu,
-                     std::back_inserter(out));
+        utf8::append(utf8::internal::is_code_point_valid(cp) ? cp : 0xFFFDu, std::back_inserter(out));
     }
     return out;
 }

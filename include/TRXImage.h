@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "TRXMem.h"
 #include "trx/CFile.h"
 #include "trx/Errors.h"
 #include "trx/Export.h"
 #include "trx/MemMapper.h"
-#include "TRXMem.h"
 
 struct TarvexImageImpl;
 struct TarvexImageAccess;

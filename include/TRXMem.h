@@ -79,5 +79,4 @@ TRX_API int TRXMemPublish(const wchar_t* className, const wchar_t* name, TRXMem:
 /// Withdraws what was published under `className` and `name`. Gives 1 when something was
 /// withdrawn, else 0.
 TRX_API int TRXMemWithdraw(const wchar_t* className, const wchar_t* name);
-
 }

@@ -13,10 +13,7 @@ using BlockTag = std::uint64_t;
 constexpr std::size_t kTagBytes = sizeof(BlockTag);
 static_assert(kTagBytes == 8, "the tag word is 8 bytes");
 
-unsigned char* tagWord(void* block)
-{
-    return static_cast<unsigned char*>(block) - kTagBytes;
-}
+unsigned char* tagWord(void* block) { return static_cast<unsigned char*>(block) - kTagBytes; }
 
 // The tag is read bytewise: a foreign block need not be aligned for a 64-bit load.
 bool isOwnBlock(void* block)
@@ -43,10 +40,7 @@ void* heapRequest(Request request)
     return block;
 }
 
-bool tooLarge(std::size_t size)
-{
-    return size > std::numeric_limits<std::size_t>::max() - kTagBytes;
-}
+bool tooLarge(std::size_t size) { return size > std::numeric_limits<std::size_t>::max() - kTagBytes; }
 
 }  // namespace
 
@@ -77,8 +71,7 @@ void* MemInitBaseT<Variant>::AllocAlt(std::size_t size)
 }
 
 template <int Variant>
-void* MemInitBaseT<Variant>::CallocTagged(std::size_t count, std::size_t size, std::uintptr_t tag,
-                                          std::uint32_t tag32)
+void* MemInitBaseT<Variant>::CallocTagged(std::size_t count, std::size_t size, std::uintptr_t tag, std::uint32_t tag32)
 {
     if (size != 0 && count > std::numeric_limits<std::size_t>::max() / size)
         return nullptr;

@@ -22,8 +22,7 @@ int TarvexImage::FindNearestColourMap(unsigned long colour)
     int best = 0;
     int bestDistance = 0xFFFFFF;
     for (std::size_t i = 0; i < map.size(); ++i) {
-        const int d = byteDistance(query, map[i], 8) + byteDistance(query, map[i], 16) +
-                      byteDistance(query, map[i], 0);
+        const int d = byteDistance(query, map[i], 8) + byteDistance(query, map[i], 16) + byteDistance(query, map[i], 0);
         if (d < bestDistance) {  // strict: the lowest index wins a tie
             bestDistance = d;
             best = static_cast<int>(i);
@@ -48,10 +47,7 @@ void TarvexImage::colourMap(int index, unsigned long colour)
     map[static_cast<std::size_t>(index)] = static_cast<std::uint32_t>(colour);
 }
 
-std::int64_t TarvexImage::colourMapSize() const
-{
-    return static_cast<std::int64_t>(impl_->colourMap.size());
-}
+std::int64_t TarvexImage::colourMapSize() const { return static_cast<std::int64_t>(impl_->colourMap.size()); }
 
 void TarvexImage::colourMapSize(unsigned int entries)
 {
@@ -62,7 +58,4 @@ void TarvexImage::colourMapSize(unsigned int entries)
     map.resize(entries, 0u);
 }
 
-bool TarvexImage::hasColourMap() const
-{
-    return !impl_->colourMap.empty();
-}
+bool TarvexImage::hasColourMap() const { return !impl_->colourMap.empty(); }

@@ -5,10 +5,7 @@
 #include "image/ImageImpl.h"
 #include "ops/NewStrips.h"
 
-bool TarvexImage::matte() const
-{
-    return impl_->hasAlpha();
-}
+bool TarvexImage::matte() const { return impl_->hasAlpha(); }
 
 void TarvexImage::matte(bool enable)
 {

@@ -21,9 +21,9 @@ inline void prefaultStrip(const trx::MemMapObjectAllocator& strip)
     const std::uintptr_t start = address / page * page;
     void* base = reinterpret_cast<void*>(start);
     const std::size_t length = strip.Size() + (address - start);
-#if defined(MADV_HUGEPAGE)
+#  if defined(MADV_HUGEPAGE)
     madvise(base, length, MADV_HUGEPAGE);
-#endif
+#  endif
     madvise(base, length, MADV_POPULATE_WRITE);
 #else
     (void)strip;

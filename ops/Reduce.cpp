@@ -19,10 +19,7 @@ namespace {
 // The result is -1 when the whole line is grey, otherwise how many blue bytes hold
 // packed bytes.
 
-bool isGrey(const unsigned char* p)
-{
-    return p[0] == p[1] && p[1] == p[2];
-}
+bool isGrey(const unsigned char* p) { return p[0] == p[1] && p[1] == p[2]; }
 
 // Pixels from x (a multiple of 8) to the end of the line, one at a time.
 std::int64_t greyPackFrom(unsigned char* rgb, std::int64_t x, std::int64_t columns)
@@ -44,10 +41,7 @@ std::int64_t greyPackFrom(unsigned char* rgb, std::int64_t x, std::int64_t colum
     return -1;
 }
 
-std::int64_t greyPackScalar(unsigned char* rgb, std::int64_t columns)
-{
-    return greyPackFrom(rgb, 0, columns);
-}
+std::int64_t greyPackScalar(unsigned char* rgb, std::int64_t columns) { return greyPackFrom(rgb, 0, columns); }
 
 // Sixteen pixels a step. Grey means bytes 3x and 3x + 1 equal their right neighbours,
 // so the line is compared with itself shifted by a byte, ignoring the blue positions;
@@ -130,8 +124,8 @@ void compactScalar(const unsigned char* rgb, std::int64_t count, unsigned char* 
         out[k] = rgb[3 * k + 2];
 }
 
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void compactVbmi(const unsigned char* rgb,
-                                                                        std::int64_t count, unsigned char* out)
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void compactVbmi(const unsigned char* rgb, std::int64_t count,
+                                                                        unsigned char* out)
 {
     alignas(64) unsigned char fromFirstTwo[64];
     alignas(64) unsigned char fromLast[64];
@@ -211,8 +205,8 @@ bool TarvexImage::ReduceIfPossible()
         return false;
     if (!stripsCoverLines(im.colourStrips, im.rows, im.linesPerStrip, im.bytesPerLine))
         return false;
-    const auto packedBytes = static_cast<std::int64_t>(
-        ((((static_cast<std::uint64_t>(im.columns) + 7) >> 3) - 1) | 3) + 1);
+    const auto packedBytes =
+        static_cast<std::int64_t>(((((static_cast<std::uint64_t>(im.columns) + 7) >> 3) - 1) | 3) + 1);
     if (im.linesPerStrip < 0 || (packedBytes > 0 && im.linesPerStrip > INT32_MAX / packedBytes))
         return false;
 

@@ -19,8 +19,7 @@ struct AxisMap {
 
     AxisMap(std::int64_t source, std::int64_t destination)
         : ratio(static_cast<double>(source) / static_cast<double>(destination))
-    {
-    }
+    {}
 
     // The first of the four source taps of index i, and their weights.
     std::int32_t record(std::int64_t i, double w[4]) const
@@ -55,10 +54,7 @@ Axis buildAxis(std::int64_t source, std::int64_t destination)
     return axis;
 }
 
-std::int64_t clampTap(std::int64_t k, std::int64_t size)
-{
-    return std::max<std::int64_t>(std::min(k, size - 1), 0);
-}
+std::int64_t clampTap(std::int64_t k, std::int64_t size) { return std::max<std::int64_t>(std::min(k, size - 1), 0); }
 
 // One plane (colour or alpha) of `samples` bytes per pixel, source strips to new
 // strips. Only four horizontally resampled rows are kept: the rows each new line needs

@@ -18,15 +18,15 @@ void widenPortable(const unsigned char* bytes, std::int64_t count, double* out)
         out[i] = bytes[i];
 }
 
-void horizontalPortable(const double* padded, const std::int32_t* base, const double* weights,
-                        std::int64_t width, int samples, float* out)
+void horizontalPortable(const double* padded, const std::int32_t* base, const double* weights, std::int64_t width,
+                        int samples, float* out)
 {
     for (std::int64_t x = 0; x < width; ++x) {
         const double* s = padded + static_cast<std::int64_t>(base[x]) * samples;
         const double* w = weights + 4 * x;
         for (int c = 0; c < samples; ++c) {
-            const double sum = ((s[c] * w[0] + 0) + s[c + samples] * w[1]) + s[c + 2 * samples] * w[2] +
-                               s[c + 3 * samples] * w[3];
+            const double sum =
+                ((s[c] * w[0] + 0) + s[c + samples] * w[1]) + s[c + 2 * samples] * w[2] + s[c + 3 * samples] * w[3];
             out[x * samples + c] = static_cast<float>(sum);
         }
     }
@@ -40,8 +40,7 @@ unsigned char roundClamp(double sum)
     return static_cast<unsigned char>(v);
 }
 
-void verticalPortable(const float* const rows[4], const double weights[4], std::int64_t count,
-                      unsigned char* out)
+void verticalPortable(const float* const rows[4], const double weights[4], std::int64_t count, unsigned char* out)
 {
     const double w0 = weights[0], w1 = weights[1], w2 = weights[2], w3 = weights[3];
     for (std::int64_t j = 0; j < count; ++j) {
@@ -114,8 +113,8 @@ TRX_AVX2 void horizontalSingleAvx2(const double* padded, const std::int32_t* bas
     horizontalPortable(padded, base + x, weights + 4 * x, width - x, 1, out + x);
 }
 
-TRX_AVX2 void horizontalAvx2(const double* padded, const std::int32_t* base, const double* weights,
-                             std::int64_t width, int samples, float* out)
+TRX_AVX2 void horizontalAvx2(const double* padded, const std::int32_t* base, const double* weights, std::int64_t width,
+                             int samples, float* out)
 {
     if (samples == 1)
         horizontalSingleAvx2(padded, base, weights, width, out);
@@ -138,7 +137,7 @@ TRX_AVX2_INLINE __m128i roundClampAvx2(__m256d sum)
 }
 
 TRX_AVX2_INLINE __m256d verticalSumAvx2(const float* const rows[4], std::int64_t j, __m256d w0, __m256d w1, __m256d w2,
-                                 __m256d w3)
+                                        __m256d w3)
 {
     __m256d sum = _mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(_mm_loadu_ps(rows[0] + j)), w0), _mm256_setzero_pd());
     sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_cvtps_pd(_mm_loadu_ps(rows[1] + j)), w1));
@@ -147,8 +146,7 @@ TRX_AVX2_INLINE __m256d verticalSumAvx2(const float* const rows[4], std::int64_t
     return sum;
 }
 
-TRX_AVX2 void verticalAvx2(const float* const rows[4], const double weights[4], std::int64_t count,
-                           unsigned char* out)
+TRX_AVX2 void verticalAvx2(const float* const rows[4], const double weights[4], std::int64_t count, unsigned char* out)
 {
     const __m256d w0 = _mm256_set1_pd(weights[0]);
     const __m256d w1 = _mm256_set1_pd(weights[1]);
@@ -218,7 +216,7 @@ std::vector<const ResizeKernels*> supportedResizeKernels()
 
 const ResizeKernels& resizeKernels()
 {
-    static const ResizeKernels& chosen = [] () -> const ResizeKernels& {
+    static const ResizeKernels& chosen = []() -> const ResizeKernels& {
         __builtin_cpu_init();
         if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2"))
             return avx512;

@@ -14,12 +14,11 @@ struct ResizeKernels {
     // edge pixels repeated on both sides, so output pixel x reads padded pixels
     // base[x] .. base[x] + 3 with weights[4x .. 4x+3]. Padded must hold four doubles
     // beyond its last pixel, and `out` four floats beyond its last sample.
-    void (*horizontal)(const double* padded, const std::int32_t* base, const double* weights,
-                       std::int64_t width, int samples, float* out);
+    void (*horizontal)(const double* padded, const std::int32_t* base, const double* weights, std::int64_t width,
+                       int samples, float* out);
     // One output line of `count` samples from four plane rows, rounded halves away from
     // zero and clamped to 0..255.
-    void (*vertical)(const float* const rows[4], const double weights[4], std::int64_t count,
-                     unsigned char* out);
+    void (*vertical)(const float* const rows[4], const double weights[4], std::int64_t count, unsigned char* out);
 };
 
 // The fastest kernels this processor runs.

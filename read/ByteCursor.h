@@ -19,10 +19,7 @@ public:
     bool overrun() const { return overrun_; }
 
     // True when `count` bytes from `offset` lie inside the run (no overflow on the way).
-    bool has(std::uint64_t offset, std::uint64_t count) const
-    {
-        return offset <= size_ && count <= size_ - offset;
-    }
+    bool has(std::uint64_t offset, std::uint64_t count) const { return offset <= size_ && count <= size_ - offset; }
 
     std::uint8_t u8(std::uint64_t offset) { return has(offset, 1) ? data_[offset] : fail(); }
 

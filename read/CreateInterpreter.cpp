@@ -27,10 +27,14 @@ struct Choice {
 };
 
 const Choice kChoices[] = {
-    {".bmp", make<CBMP_SpecInterpreter>}, {".png", make<CPNG_SpecInterpreter>},
-    {".tiff", make<CTIF_SpecInterpreter>}, {".tif", make<CTIF_SpecInterpreter>},
-    {".crw", make<CTIF_SpecInterpreter>}, {".psd", make<CPSD_SpecInterpreter>},
-    {".jpg", makeJpg},                     {".jpeg", makeJpg},
+    {".bmp", make<CBMP_SpecInterpreter>},
+    {".png", make<CPNG_SpecInterpreter>},
+    {".tiff", make<CTIF_SpecInterpreter>},
+    {".tif", make<CTIF_SpecInterpreter>},
+    {".crw", make<CTIF_SpecInterpreter>},
+    {".psd", make<CPSD_SpecInterpreter>},
+    {".jpg", makeJpg},
+    {".jpeg", makeJpg},
 };
 
 // An extension is held in 15 characters; a longer one matches nothing we know.
@@ -57,8 +61,7 @@ std::string foldedExtension(const std::string& fileName)
 
 }  // namespace
 
-std::unique_ptr<CImageSpecInterpreter> createSpecInterpreter(const OIIO::ImageSpec& spec,
-                                                             const std::string& fileName)
+std::unique_ptr<CImageSpecInterpreter> createSpecInterpreter(const OIIO::ImageSpec& spec, const std::string& fileName)
 {
     const std::string extension = foldedExtension(fileName);
     for (const Choice& choice : kChoices)

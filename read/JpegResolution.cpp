@@ -20,10 +20,7 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-bool standsAlone(int code)
-{
-    return code == kTem || (code >= kFirstRestart && code <= kLastRestart);
-}
+bool standsAlone(int code) { return code == kTem || (code >= kFirstRestart && code <= kLastRestart); }
 
 }  // namespace
 

@@ -1,31 +1,16 @@
 #include "read/Interpreters.h"
 #include "read/ResolutionRecords.h"
 
-bool CJPG_SpecInterpreter::isCMYK() const
-{
-    return isCMYKByChannelNames(spec);
-}
+bool CJPG_SpecInterpreter::isCMYK() const { return isCMYKByChannelNames(spec); }
 
-int CJPG_SpecInterpreter::alphaChannel() const
-{
-    return -1;
-}
+int CJPG_SpecInterpreter::alphaChannel() const { return -1; }
 
 // Adobe writes CMYK JPEG samples inverted.
-bool CJPG_SpecInterpreter::invertOnRead() const
-{
-    return isCMYK();
-}
+bool CJPG_SpecInterpreter::invertOnRead() const { return isCMYK(); }
 
-double CJPG_SpecInterpreter::xResolution() const
-{
-    return resolution("XResolution", true);
-}
+double CJPG_SpecInterpreter::xResolution() const { return resolution("XResolution", true); }
 
-double CJPG_SpecInterpreter::yResolution() const
-{
-    return resolution("YResolution", false);
-}
+double CJPG_SpecInterpreter::yResolution() const { return resolution("YResolution", false); }
 
 double CJPG_SpecInterpreter::resolution(const char* attribute, bool horizontal) const
 {

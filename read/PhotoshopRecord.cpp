@@ -7,7 +7,7 @@ constexpr std::uint16_t kResolutionResource = 1005;
 constexpr std::uint32_t kResolutionBytes = 16;
 constexpr std::uint64_t kFirstBlock = 14;
 constexpr std::uint64_t kSmallestRecord = 26;  // signature and one block header
-constexpr double kFixedOne = 65536.0;           // 16.16 fixed point
+constexpr double kFixedOne = 65536.0;          // 16.16 fixed point
 
 // The data offset of the resolution resource, or 0 when the blocks do not hold one
 // that lies wholly inside the record.
@@ -48,8 +48,7 @@ std::uint64_t findResolutionResource(ByteCursor& record)
 bool parsePhotoshopResolution(const std::vector<unsigned char>& payload, double& x, double& y)
 {
     ByteCursor record(payload);
-    if (record.size() < kFirstBlock || !record.matches(0, "Photoshop 3.0\0", 14) ||
-        record.size() < kSmallestRecord)
+    if (record.size() < kFirstBlock || !record.matches(0, "Photoshop 3.0\0", 14) || record.size() < kSmallestRecord)
         return false;
     const std::uint64_t d = findResolutionResource(record);
     if (d == 0 || record.overrun())

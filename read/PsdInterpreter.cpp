@@ -1,9 +1,6 @@
 #include "read/Interpreters.h"
 
-bool CPSD_SpecInterpreter::isCMYK() const
-{
-    return isCMYKByChannelNames(spec);
-}
+bool CPSD_SpecInterpreter::isCMYK() const { return isCMYKByChannelNames(spec); }
 
 int CPSD_SpecInterpreter::alphaChannel() const
 {

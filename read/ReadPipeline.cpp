@@ -79,8 +79,7 @@ bool prepare(TarvexImageImpl& im)
     ReadLayout layout;
     const wchar_t* refusal = spec.nchannels < 1 ? L"no channels" : nullptr;
     if (!refusal)
-        refusal = planReadLayout(spec.width, spec.height, bytesPerPixel, alphaChannel != -1, physicalMemory(),
-                                 layout);
+        refusal = planReadLayout(spec.width, spec.height, bytesPerPixel, alphaChannel != -1, physicalMemory(), layout);
     if (refusal) {
         LogMessage(L"OpenImageIO file %ls of %d x %d pixels cannot be read: %ls", pathForLog(im.fileName).c_str(),
                    spec.width, spec.height, refusal);
@@ -142,8 +141,8 @@ bool prepare(TarvexImageImpl& im)
 // several lines only through its error state, not through the call's result, so a
 // call succeeds when it returns true and leaves no error behind.
 template <class AfterRun, class Failed>
-bool readPass(TarvexImageImpl& im, StripVector& strips, std::int64_t lineBytes, int first, int end,
-              AfterRun afterRun, Failed failed)
+bool readPass(TarvexImageImpl& im, StripVector& strips, std::int64_t lineBytes, int first, int end, AfterRun afterRun,
+              Failed failed)
 {
     OIIO::ImageInput& input = *im.imageInput;
     const OIIO::stride_t ystride = static_cast<OIIO::stride_t>(lineBytes);
@@ -156,8 +155,8 @@ bool readPass(TarvexImageImpl& im, StripVector& strips, std::int64_t lineBytes, 
             return failed(static_cast<int>(top));
         const auto readLines = [&](std::int64_t from, std::int64_t to) {
             unsigned char* at = run + (from - top) * lineBytes;
-            const bool read = input.read_scanlines(0, 0, static_cast<int>(from), static_cast<int>(to), 0, first,
-                                                   end, OIIO::TypeUInt8, at, OIIO::AutoStride, ystride);
+            const bool read = input.read_scanlines(0, 0, static_cast<int>(from), static_cast<int>(to), 0, first, end,
+                                                   OIIO::TypeUInt8, at, OIIO::AutoStride, ystride);
             if (read && !input.has_error())
                 return true;
             input.geterror();
@@ -263,10 +262,7 @@ bool TarvexImage::open(const std::string& path)
     return true;
 }
 
-bool TarvexImage::open(const char* path)
-{
-    return open(std::string(path ? path : ""));
-}
+bool TarvexImage::open(const char* path) { return open(std::string(path ? path : "")); }
 
 bool TarvexImage::open(const wchar_t* path)
 {
@@ -278,10 +274,7 @@ bool TarvexImage::open(const wchar_t* path)
     }
 }
 
-bool TarvexImage::open(const std::wstring& path)
-{
-    return open(path.c_str());
-}
+bool TarvexImage::open(const std::wstring& path) { return open(path.c_str()); }
 
 bool TarvexImage::read()
 {

@@ -22,10 +22,7 @@ int leadingInteger(const std::string& text)
 
 // atof's reading, but independent of the host's locale: OpenImageIO writes its
 // numbers with a point whatever the locale.
-double leadingNumber(const std::string& text)
-{
-    return OIIO::Strutil::strtod(text.c_str(), nullptr);
-}
+double leadingNumber(const std::string& text) { return OIIO::Strutil::strtod(text.c_str(), nullptr); }
 
 double unitless(const std::string& value)
 {

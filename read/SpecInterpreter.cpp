@@ -10,10 +10,7 @@
 #include "image/TextConversion.h"
 #include "read/ResolutionRecords.h"
 
-CImageSpecInterpreter::CImageSpecInterpreter(const OIIO::ImageSpec& fileSpec)
-{
-    spec = fileSpec;
-}
+CImageSpecInterpreter::CImageSpecInterpreter(const OIIO::ImageSpec& fileSpec) { spec = fileSpec; }
 
 CImageSpecInterpreter::~CImageSpecInterpreter() = default;
 
@@ -37,10 +34,7 @@ int CImageSpecInterpreter::bytesPerPixel() const
     }
 }
 
-bool CImageSpecInterpreter::invertOnRead() const
-{
-    return false;
-}
+bool CImageSpecInterpreter::invertOnRead() const { return false; }
 
 bool CImageSpecInterpreter::getIccProfile(Blob& profile) const
 {
@@ -96,8 +90,8 @@ std::string attributeText(const OIIO::ImageSpec& spec, const char* name, const s
 bool isCMYKByChannelNames(const OIIO::ImageSpec& spec)
 {
     const auto& names = spec.channelnames;
-    return spec.nchannels >= 4 && names.size() >= 4 && names[0] == "C" && names[1] == "M" &&
-           names[2] == "Y" && names[3] == "K";
+    return spec.nchannels >= 4 && names.size() >= 4 && names[0] == "C" && names[1] == "M" && names[2] == "Y" &&
+           names[3] == "K";
 }
 
 const OIIO::ParamValue* findIccProfile(const OIIO::ImageSpec& spec)

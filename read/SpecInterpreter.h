@@ -37,8 +37,7 @@ public:
 };
 
 // The interpreter for the file's extension; null only when it cannot be allocated.
-std::unique_ptr<CImageSpecInterpreter> createSpecInterpreter(const OIIO::ImageSpec& spec,
-                                                             const std::string& fileName);
+std::unique_ptr<CImageSpecInterpreter> createSpecInterpreter(const OIIO::ImageSpec& spec, const std::string& fileName);
 
 // An attribute as text (names matched without regard to case): a string attribute's
 // own text, any other type rendered by OpenImageIO, `fallback` when absent.

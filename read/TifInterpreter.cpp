@@ -2,10 +2,7 @@
 
 namespace {
 
-std::string photometric(const OIIO::ImageSpec& spec)
-{
-    return attributeText(spec, "tiff:PhotometricInterpretation");
-}
+std::string photometric(const OIIO::ImageSpec& spec) { return attributeText(spec, "tiff:PhotometricInterpretation"); }
 
 }  // namespace
 

@@ -71,10 +71,9 @@ void printDescription(const std::string& name, TarvexImage& image)
     std::printf("%s: %lld x %lld, %s, %d bits per pixel, %g x %g ppi, alpha %s, ICC profile %lld bytes, "
                 "%d strip(s) of %d lines\n",
                 name.c_str(), static_cast<long long>(image.columns()), static_cast<long long>(image.rows()),
-                colourSpaceName(image.colourSpace()), image.bitsPerPixel(), image.xResolution(),
-                image.yResolution(), image.matte() ? "yes" : "no",
-                static_cast<long long>(image.iccColourProfile().length()), image.stripCount(),
-                image.linesPerStrip());
+                colourSpaceName(image.colourSpace()), image.bitsPerPixel(), image.xResolution(), image.yResolution(),
+                image.matte() ? "yes" : "no", static_cast<long long>(image.iccColourProfile().length()),
+                image.stripCount(), image.linesPerStrip());
 }
 
 int runInfo(const std::vector<std::string>& files, bool json)
@@ -201,16 +200,15 @@ int runConvert(const std::vector<std::string>& files, const std::string& outDir,
         }
         ++done;
         if (terminal) {
-            const double elapsed =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             std::fprintf(stderr, "\r%zu of %zu files, %.1f s", done, files.size(), elapsed);
             if (done == files.size())
                 std::fputc('\n', stderr);
         }
     }
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("converted %zu of %zu files to %s in %.2f s%s\n", done - failed, files.size(), outDir.c_str(),
-                elapsed, failed ? "; some failed" : "");
+    std::printf("converted %zu of %zu files to %s in %.2f s%s\n", done - failed, files.size(), outDir.c_str(), elapsed,
+                failed ? "; some failed" : "");
     return failed ? kFailed : kOk;
 }
 
@@ -290,9 +288,9 @@ int runDemo(const std::string& dirArgument)
 
     std::printf("files in %s:\n", dir.string().c_str());
     for (const char* name : {"demo.png", "demo.jpg", "demo.tif", "demo-edited.png", "demo-bilevel.png"}) {
-        TarvexImage& source = std::string(name).find("edited") != std::string::npos ? edited
+        TarvexImage& source = std::string(name).find("edited") != std::string::npos    ? edited
                               : std::string(name).find("bilevel") != std::string::npos ? grey
-                                                                                        : image;
+                                                                                       : image;
         const fs::path path = dir / name;
         const bool ok = source.write(path.string());
         std::printf("  %-44s %s (%lld bytes)\n", path.string().c_str(), ok ? "written" : "FAILED",

@@ -31,15 +31,9 @@ CAutoBuffer& CAutoBuffer::operator=(const CAutoBuffer& other)
     return *this;
 }
 
-CAutoBuffer::~CAutoBuffer()
-{
-    std::free(bufferData);
-}
+CAutoBuffer::~CAutoBuffer() { std::free(bufferData); }
 
-std::uint32_t CAutoBuffer::GetDataSize() const
-{
-    return bufferSize;
-}
+std::uint32_t CAutoBuffer::GetDataSize() const { return bufferSize; }
 
 std::uint32_t CAutoBuffer::WriteData(const char* source, std::uint32_t count)
 {

@@ -95,7 +95,8 @@ bool CBufferStream::Read(void* destination, std::uint64_t count, std::uint64_t* 
 
 bool CBufferStream::ReadFromPos(void* destination, std::uint64_t count, std::uint64_t* read, int offset)
 {
-    const bool fits = offset >= 0 && count <= streamLength && static_cast<std::uint64_t>(offset) <= streamLength - count;
+    const bool fits =
+        offset >= 0 && count <= streamLength && static_cast<std::uint64_t>(offset) <= streamLength - count;
     if (!fits || !destination || !streamData) {
         if (read)
             *read = 0;
@@ -108,12 +109,6 @@ bool CBufferStream::ReadFromPos(void* destination, std::uint64_t count, std::uin
     return true;
 }
 
-const char* CBufferStream::GetBuffer() const
-{
-    return reinterpret_cast<const char*>(streamData);
-}
+const char* CBufferStream::GetBuffer() const { return reinterpret_cast<const char*>(streamData); }
 
-std::uint64_t CBufferStream::GetPos() const
-{
-    return streamLength;
-}
+std::uint64_t CBufferStream::GetPos() const { return streamLength; }

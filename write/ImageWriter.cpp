@@ -146,13 +146,14 @@ bool writeToOutput(std::unique_ptr<OIIO::ImageOutput>& output, const TarvexImage
         return false;
     }
     // An empty image is answered as a failed open: some writers crash on it.
-    const bool opened = columns > 0 && rows > 0 &&
-                        output->open(name, makeSpec(image, layout, quality, std::strcmp(output->format_name(), "jpeg") == 0),
-                                     OIIO::ImageOutput::Create);
+    const bool opened =
+        columns > 0 && rows > 0 &&
+        output->open(name, makeSpec(image, layout, quality, std::strcmp(output->format_name(), "jpeg") == 0),
+                     OIIO::ImageOutput::Create);
     if (!opened) {
         output->geterror();
-        LogMessage(L"OpenImageIO for %ls fails to open, columns: %d, rows: %d, channels: %d", layout.word, columns, rows,
-                   layout.channels);
+        LogMessage(L"OpenImageIO for %ls fails to open, columns: %d, rows: %d, channels: %d", layout.word, columns,
+                   rows, layout.channels);
         return false;
     }
 

@@ -114,7 +114,8 @@ bool appendEncoded(const std::vector<unsigned char>& encoded, const std::string&
         return true;
     } catch (CFileException* thrown) {
         // Released however this handler is left: the name's conversion may throw.
-        std::unique_ptr<CFileException, void (*)(CFileException*)> error(thrown, [](CFileException* e) { e->Delete(); });
+        std::unique_ptr<CFileException, void (*)(CFileException*)> error(thrown,
+                                                                         [](CFileException* e) { e->Delete(); });
         try {
             file.Close();
         } catch (CFileException* closeError) {
@@ -164,10 +165,7 @@ bool TarvexImage::write(const char* path) const
     return write(std::string(path));
 }
 
-bool TarvexImage::write(const std::wstring& path) const
-{
-    return write(WideToUtf8(path.c_str()).c_str());
-}
+bool TarvexImage::write(const std::wstring& path) const { return write(WideToUtf8(path.c_str()).c_str()); }
 
 bool TarvexImage::write(const wchar_t* path) const
 {

@@ -40,15 +40,11 @@ bool CException::GetErrorMessage(wchar_t* buffer, unsigned maxChars, unsigned* h
     return false;
 }
 
-void CException::Delete()
-{
-    delete this;
-}
+void CException::Delete() { delete this; }
 
 CFileException::CFileException(int cause, long osError, const wchar_t* fileName)
     : m_cause(cause), m_lOsError(osError), m_strFileName(fileName ? fileName : L"")
-{
-}
+{}
 
 bool CFileException::GetErrorMessage(wchar_t* buffer, unsigned maxChars, unsigned* helpContext) const
 {

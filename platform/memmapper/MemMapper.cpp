@@ -7,15 +7,9 @@ namespace {
 
 constexpr std::size_t kViewBit = 1;
 
-MemMapStore* storeOf(std::size_t handle)
-{
-    return reinterpret_cast<MemMapStore*>(handle & ~kViewBit);
-}
+MemMapStore* storeOf(std::size_t handle) { return reinterpret_cast<MemMapStore*>(handle & ~kViewBit); }
 
-bool isView(std::size_t handle)
-{
-    return (handle & kViewBit) != 0;
-}
+bool isView(std::size_t handle) { return (handle & kViewBit) != 0; }
 
 std::size_t attach(MemMapStore* store, bool asView)
 {
@@ -44,8 +38,7 @@ MemMapObjectAllocator::MemMapObjectAllocator() : handle_(0) {}
 
 MemMapObjectAllocator::MemMapObjectAllocator(const MemMapObjectAllocator& other)
     : handle_(attach(storeOf(other.handle_), false))
-{
-}
+{}
 
 MemMapObjectAllocator& MemMapObjectAllocator::operator=(const MemMapObjectAllocator& other)
 {
@@ -57,16 +50,12 @@ MemMapObjectAllocator& MemMapObjectAllocator::operator=(const MemMapObjectAlloca
     return *this;
 }
 
-MemMapObjectAllocator& MemMapObjectAllocator::operator=(
-    const MemMapCowCopy<const MemMapObjectAllocator>& copy)
+MemMapObjectAllocator& MemMapObjectAllocator::operator=(const MemMapCowCopy<const MemMapObjectAllocator>& copy)
 {
     return *this = copy.source();
 }
 
-MemMapObjectAllocator::~MemMapObjectAllocator()
-{
-    detach(handle_);
-}
+MemMapObjectAllocator::~MemMapObjectAllocator() { detach(handle_); }
 
 bool MemMapObjectAllocator::ReSize(std::size_t bytes)
 {
@@ -129,8 +118,7 @@ MemMapObjectMapper::MemMapObjectMapper(const MemMapObjectAllocator& allocator)
     handle_ = attach(storeOf(allocator.handle_), true);
 }
 
-MemMapObjectMapper::MemMapObjectMapper(const MemMapObjectMapper& other)
-    : MemMapObjectAllocator()
+MemMapObjectMapper::MemMapObjectMapper(const MemMapObjectMapper& other) : MemMapObjectAllocator()
 {
     handle_ = attach(storeOf(other.handle_), true);
 }
@@ -163,10 +151,7 @@ const unsigned char* MemMapObjectMapper::get_pucstr() const
     return static_cast<const unsigned char*>(get_writeable());
 }
 
-const char* MemMapObjectMapper::get_lpcstr() const
-{
-    return static_cast<const char*>(get_writeable());
-}
+const char* MemMapObjectMapper::get_lpcstr() const { return static_cast<const char*>(get_writeable()); }
 
 void MemMapObjectMapper::FullInternalRemove() {}
 void MemMapObjectMapper::FullInternalAdd() {}

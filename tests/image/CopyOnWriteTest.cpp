@@ -5,10 +5,7 @@
 
 namespace {
 
-unsigned pattern(int x, int y, int c)
-{
-    return static_cast<unsigned>(x * 7 + y * 13 + c);
-}
+unsigned pattern(int x, int y, int c) { return static_cast<unsigned>(x * 7 + y * 13 + c); }
 
 TEST(CopyOnWrite, PropertyChangesAreSharedUntilModifyImage)
 {

@@ -5,10 +5,7 @@
 
 namespace {
 
-int refCountOf(const TarvexImage& image)
-{
-    return TarvexImageAccess::impl(image).refCount;
-}
+int refCountOf(const TarvexImage& image) { return TarvexImageAccess::impl(image).refCount; }
 
 TEST(Image, NewImageReportsItsInitialState)
 {

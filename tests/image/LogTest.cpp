@@ -78,7 +78,8 @@ TEST(Log, InvalidCodePointsStillReachStandardError)
 {
     TarvexImage::SetLog(nullptr);
     const wchar_t text[] = {L'a', static_cast<wchar_t>(0xD800), L'b', 0};
-    EXPECT_EQ(stderrOf([&] { LogMessage(L"%ls", text); }), "[TRXImage] a\xef\xbf\xbd" "b\n");
+    EXPECT_EQ(stderrOf([&] { LogMessage(L"%ls", text); }), "[TRXImage] a\xef\xbf\xbd"
+                                                           "b\n");
 }
 
 TEST(Log, SetLogWorksThroughAnyImage)

@@ -152,9 +152,9 @@ TEST(Strips, RefusedArgumentsLeaveTheImageAsItWasAndLog)
     image.size(4, 4, 0, -3, nullptr, nullptr);
     image.size(4, 4, 2, 0, &shortVector, nullptr);
     image.size(4, 4, 2, 0, nullptr, &shortVector);
-    image.size(INT32_MAX, 1, 0, 0, nullptr, nullptr);      // 3 bytes a pixel: line past 32 bits
-    image.size(1000000, 1000, 1, 0, nullptr, nullptr);     // one 3 GB strip: offsets past 32 bits
-    image.size(4, 4, 5, 0, nullptr, nullptr);              // more strips than lines
+    image.size(INT32_MAX, 1, 0, 0, nullptr, nullptr);   // 3 bytes a pixel: line past 32 bits
+    image.size(1000000, 1000, 1, 0, nullptr, nullptr);  // one 3 GB strip: offsets past 32 bits
+    image.size(4, 4, 5, 0, nullptr, nullptr);           // more strips than lines
     image.size(4, std::int64_t(1) << 40, 0, 0, nullptr, nullptr);
     ASSERT_EQ(log.lines().size(), 10u);
     for (const auto& line : log.utf8())

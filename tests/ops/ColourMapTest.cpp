@@ -4,10 +4,7 @@
 
 namespace {
 
-unsigned long rgb(unsigned b0, unsigned b1, unsigned b2)
-{
-    return b0 | (b1 << 8) | (b2 << 16);
-}
+unsigned long rgb(unsigned b0, unsigned b1, unsigned b2) { return b0 | (b1 << 8) | (b2 << 16); }
 
 TEST(ColourMap, EmptyMapHasNoNearestAndAnswersWhite)
 {

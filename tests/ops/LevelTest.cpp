@@ -110,7 +110,8 @@ TEST(Level, CmykWorkedExamples)
     EXPECT_EQ(levelled(TarvexImage::colourSpaceCMYK, {0, 20, 26, 100, 200, 229, 230, 255}, 0.1, 0.9, 1.5),
               (std::vector<int>{0, 17, 26, 126, 218, 229, 0, 0}));
     // An integer gamma follows the sign rules: (-u)^2 is positive again.
-    EXPECT_EQ(levelled(TarvexImage::colourSpaceCMYK, {255}, 0.1, 0.9, 2.0)[0], referenceCurve(true, 255, 0.1, 0.9, 2.0));
+    EXPECT_EQ(levelled(TarvexImage::colourSpaceCMYK, {255}, 0.1, 0.9, 2.0)[0],
+              referenceCurve(true, 255, 0.1, 0.9, 2.0));
 }
 
 TEST(Level, EmptyImagesSucceedUnchanged)

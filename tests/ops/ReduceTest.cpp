@@ -22,10 +22,7 @@ Plane greyPlane(int columns, int rows, std::mt19937& random)
 }
 
 // Bit x of a packed line, most significant bit first.
-int bitAt(const Plane& packed, int x, int y)
-{
-    return (packed.at(x / 8, y, 0) >> (7 - x % 8)) & 1;
-}
+int bitAt(const Plane& packed, int x, int y) { return (packed.at(x / 8, y, 0) >> (7 - x % 8)) & 1; }
 
 TEST(Reduce, BlackAndWhiteBecomesOneBitPerPixel)
 {
@@ -41,11 +38,11 @@ TEST(Reduce, BlackAndWhiteBecomesOneBitPerPixel)
     EXPECT_EQ(image.bytesPerLine(), 4);
     EXPECT_EQ(image.colourSpace(), TarvexImage::colourSpaceRGB);
     const Plane packed = trxtest::colourPlane(image);
-    EXPECT_EQ(packed.at(0, 0, 0), 0xB1);        // 1011 0001
-    EXPECT_EQ(packed.at(1, 0, 0), 0x80);        // 10, then zeros
+    EXPECT_EQ(packed.at(0, 0, 0), 0xB1);                    // 1011 0001
+    EXPECT_EQ(packed.at(1, 0, 0), 0x80);                    // 10, then zeros
     EXPECT_EQ(packed.at(2, 0, 0) | packed.at(3, 0, 0), 0);  // never written: fresh strip bytes
-    EXPECT_EQ(packed.at(0, 1, 0), 0x63);        // 0110 0011
-    EXPECT_EQ(packed.at(1, 1, 0), 0x40);        // 01, then zeros
+    EXPECT_EQ(packed.at(0, 1, 0), 0x63);                    // 0110 0011
+    EXPECT_EQ(packed.at(1, 1, 0), 0x40);                    // 01, then zeros
 }
 
 TEST(Reduce, AnyGreyAboveZeroSetsTheBit)
@@ -164,7 +161,8 @@ TEST(ReduceKernels, EveryVariantTestsAndPacksLikeThePlainLoop)
             std::vector<unsigned char> moved(line);
             kernels.compact(moved.data(), std::int64_t(expected.size()), moved.data());
             ASSERT_EQ(std::vector<unsigned char>(moved.begin(), moved.begin() + std::ptrdiff_t(expected.size())),
-                      expected) << columns;
+                      expected)
+                << columns;
             kernels.restore(line.data(), std::int64_t(expected.size()));
             line.resize(grey.bytes.size());
             ASSERT_EQ(line, grey.bytes);

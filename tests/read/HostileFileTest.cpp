@@ -16,10 +16,7 @@ using namespace trxtest;
 
 namespace {
 
-std::wstring wide(const std::string& text)
-{
-    return std::wstring(text.begin(), text.end());
-}
+std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 bool startsWith(const std::wstring& text, const std::wstring& prefix)
 {
@@ -143,7 +140,8 @@ TEST_F(HostileFile, CutTiffNamesTheFirstMissingLineAndKeepsTheLinesBefore)
         writeFile(path, tiffFile(w, h, 3, samples, 1));
         TarvexImage image;
         bool ok = !image.open(path) && log.lines().size() == 1 &&
-                  log.lines()[0] == L"[TRXImage] OpenImageIO fails to read_scanline, line 13 out of 20 rows for 3 channels\n" &&
+                  log.lines()[0] ==
+                      L"[TRXImage] OpenImageIO fails to read_scanline, line 13 out of 20 rows for 3 channels\n" &&
                   !image.hasValidData();
         const Bytes expected = patternSamples(w, h, 3);
         for (int y = 0; y < kept; ++y) {

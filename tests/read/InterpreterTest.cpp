@@ -21,10 +21,7 @@ OIIO::ImageSpec specOf(int channels, std::vector<std::string> names = {})
     return spec;
 }
 
-std::wstring wide(const std::string& text)
-{
-    return Utf8ToWide(text.c_str()).str();
-}
+std::wstring wide(const std::string& text) { return Utf8ToWide(text.c_str()).str(); }
 
 template <class T>
 bool is(const std::unique_ptr<CImageSpecInterpreter>& p)
@@ -44,8 +41,8 @@ TEST(CreateSpecInterpreter, ChoosesByLastComponentsExtension)
     EXPECT_TRUE(is<CBMP_SpecInterpreter>(createSpecInterpreter(spec, "a.Bmp")));
     EXPECT_TRUE(is<CPNG_SpecInterpreter>(createSpecInterpreter(spec, "a.PNG")));
     EXPECT_TRUE(is<CPSD_SpecInterpreter>(createSpecInterpreter(spec, "a.psd")));
-    for (const char* name : {"a.jpe", "a.jfif", "noextension", "folder.jpg/file", "folder.png\\file", "a.png.",
-                             "a.gif", "", ".", "a.j pg", "a.jpgx", "a.\xC3\xA9"})
+    for (const char* name : {"a.jpe", "a.jfif", "noextension", "folder.jpg/file", "folder.png\\file", "a.png.", "a.gif",
+                             "", ".", "a.j pg", "a.jpgx", "a.\xC3\xA9"})
         EXPECT_TRUE(is<COther_SpecInterpreter>(createSpecInterpreter(spec, name))) << name;
     EXPECT_TRUE(is<CPNG_SpecInterpreter>(createSpecInterpreter(spec, ".png")));
 }
@@ -84,8 +81,8 @@ TEST(Interpreters, PhotometricRule)
         int bytes;
     };
     const Case cases[] = {
-        {"2", 1, false, -1, 1}, {"2", 3, false, -1, 3}, {"2", 4, false, 3, 3}, {"2", 5, true, 4, 4},
-        {"2", 6, true, 4, 4},   {"5", 4, true, -1, 4},  {"5", 5, true, 4, 4},  {"5", 2, true, -1, 4},
+        {"2", 1, false, -1, 1}, {"2", 3, false, -1, 3}, {"2", 4, false, 3, 3},   {"2", 5, true, 4, 4},
+        {"2", 6, true, 4, 4},   {"5", 4, true, -1, 4},  {"5", 5, true, 4, 4},    {"5", 2, true, -1, 4},
         {"1", 4, false, -1, 3}, {"", 4, false, -1, 3},  {"22", 5, false, -1, 3},
     };
     for (const Case& c : cases) {

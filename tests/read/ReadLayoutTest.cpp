@@ -80,4 +80,3 @@ TEST(ReadLayout, RefusesNegativeSizes)
     EXPECT_NE(planReadLayout(5, -1, 3, false, kPlenty, layout), nullptr);
     EXPECT_NE(planReadLayout(5, 5, 0, false, kPlenty, layout), nullptr);
 }
-

@@ -37,7 +37,8 @@ Bytes channels(const Bytes& samples, int count, int first, int end)
 {
     Bytes out;
     for (std::size_t p = 0; p + static_cast<std::size_t>(count) <= samples.size(); p += static_cast<std::size_t>(count))
-        out.insert(out.end(), samples.begin() + static_cast<long>(p) + first, samples.begin() + static_cast<long>(p) + end);
+        out.insert(out.end(), samples.begin() + static_cast<long>(p) + first,
+                   samples.begin() + static_cast<long>(p) + end);
     return out;
 }
 
@@ -51,25 +52,16 @@ Bytes expectedPattern(int width, int height, int first, int end)
     return out;
 }
 
-unsigned char zeroAlpha(int x, int y, int c)
-{
-    return c == 3 ? 0 : patternSample(x, y, c);
-}
+unsigned char zeroAlpha(int x, int y, int c) { return c == 3 ? 0 : patternSample(x, y, c); }
 
 unsigned char oneAlphaOfOne(int x, int y, int c)
 {
     return c == 3 ? (x == 2 && y == 1 ? 1 : 0) : patternSample(x, y, c);
 }
 
-std::wstring wide(const std::string& text)
-{
-    return std::wstring(text.begin(), text.end());
-}
+std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-std::wstring line(const std::wstring& message)
-{
-    return L"[TRXImage] " + message + L"\n";
-}
+std::wstring line(const std::wstring& message) { return L"[TRXImage] " + message + L"\n"; }
 
 class ReadPipeline : public ::testing::Test {
 protected:
@@ -214,14 +206,13 @@ TEST_F(ReadPipeline, TiffPhotometricAndChannelCounts)
         int alphaChannel;  // -1: no alpha expected
     };
     const Case cases[] = {
-        {3, nullptr, TarvexImage::colourSpaceRGB, 3, -1},
-        {4, nullptr, TarvexImage::colourSpaceRGB, 3, 3},
-        {5, nullptr, TarvexImage::colourSpaceCMYK, 4, 4},
-        {4, "CMYK", TarvexImage::colourSpaceCMYK, 4, -1},
+        {3, nullptr, TarvexImage::colourSpaceRGB, 3, -1}, {4, nullptr, TarvexImage::colourSpaceRGB, 3, 3},
+        {5, nullptr, TarvexImage::colourSpaceCMYK, 4, 4}, {4, "CMYK", TarvexImage::colourSpaceCMYK, 4, -1},
         {5, "CMYK", TarvexImage::colourSpaceCMYK, 4, 4},
     };
     for (const Case& c : cases) {
-        const std::string path = dir.file("t" + std::to_string(c.channels) + (c.colourSpaceAttribute ? "cmyk" : "") + ".tif");
+        const std::string path =
+            dir.file("t" + std::to_string(c.channels) + (c.colourSpaceAttribute ? "cmyk" : "") + ".tif");
         OIIO::ImageSpec spec(5, 4, c.channels, OIIO::TypeUInt8);
         if (c.colourSpaceAttribute)
             spec.attribute("tiff:ColorSpace", c.colourSpaceAttribute);
@@ -324,8 +315,9 @@ TEST_F(ReadPipeline, JpegResolutionsFromAttributesAndRecords)
 
     const std::string photoshop = dir.file("photoshop.jpg");
     writeFile(photoshop,
-              replaceJpegRecords(written, jpegSegment(0xED, photoshopPayload({{"8BIM", 1005, "",
-                                                                                photoshopResolution(240u << 16, 1, 120u << 16, 1)}}))));
+              replaceJpegRecords(
+                  written, jpegSegment(0xED, photoshopPayload({{"8BIM", 1005, "",
+                                                                photoshopResolution(240u << 16, 1, 120u << 16, 1)}}))));
     ASSERT_TRUE(image.open(photoshop));
     EXPECT_DOUBLE_EQ(image.xResolution(), 240.0);
     EXPECT_DOUBLE_EQ(image.yResolution(), 120.0);

@@ -240,8 +240,9 @@ TEST(PhotoshopRecord, SkipsBlocksOfOddSizesAndPaddedNames)
 {
     for (std::string name : {"", "a", "ab", "abc", "abcd"}) {
         for (std::size_t size : {0u, 1u, 2u, 3u, 17u}) {
-            const Bytes payload = photoshopPayload({{"8BIM", 1000, name, Bytes(size, 0x55)},
-                                                    {"8BIM", 1005, name, photoshopResolution(200u << 16, 1, 100u << 16, 1)}});
+            const Bytes payload =
+                photoshopPayload({{"8BIM", 1000, name, Bytes(size, 0x55)},
+                                  {"8BIM", 1005, name, photoshopResolution(200u << 16, 1, 100u << 16, 1)}});
             const auto r = run(parsePhotoshopResolution, payload);
             EXPECT_TRUE(r.ok) << name << " " << size;
             EXPECT_EQ(r.x, 200.0);
@@ -252,8 +253,8 @@ TEST(PhotoshopRecord, SkipsBlocksOfOddSizesAndPaddedNames)
 
 TEST(PhotoshopRecord, ShortResolutionResourceIsSkipped)
 {
-    const Bytes payload = photoshopPayload({{"8BIM", 1005, "", Bytes(15, 0)},
-                                            {"8BIM", 1005, "", photoshopResolution(96u << 16, 1, 96u << 16, 1)}});
+    const Bytes payload = photoshopPayload(
+        {{"8BIM", 1005, "", Bytes(15, 0)}, {"8BIM", 1005, "", photoshopResolution(96u << 16, 1, 96u << 16, 1)}});
     EXPECT_EQ(run(parsePhotoshopResolution, payload).x, 96.0);
 }
 
@@ -276,8 +277,8 @@ TEST(PhotoshopRecord, NoResolutionResourceFails)
 
 TEST(PhotoshopRecord, HugeDataSizeFails)
 {
-    Bytes p = photoshopPayload({{"8BIM", 1000, "", Bytes(4, 0)},
-                                {"8BIM", 1005, "", photoshopResolution(300u << 16, 1, 300u << 16, 1)}});
+    Bytes p = photoshopPayload(
+        {{"8BIM", 1000, "", Bytes(4, 0)}, {"8BIM", 1005, "", photoshopResolution(300u << 16, 1, 300u << 16, 1)}});
     for (std::uint32_t size : {0xFFFFFFFFu, 0xFFFFFFF0u, 0x80000000u}) {
         p[14 + 8] = static_cast<unsigned char>(size >> 24);
         p[14 + 9] = static_cast<unsigned char>(size >> 16);
@@ -289,8 +290,8 @@ TEST(PhotoshopRecord, HugeDataSizeFails)
 
 TEST(PhotoshopRecord, EveryTruncationFailsWithoutWriting)
 {
-    const Bytes whole = photoshopPayload({{"8BIM", 1000, "name", Bytes(5, 9)},
-                                          {"8BIM", 1005, "", photoshopResolution(300u << 16, 1, 300u << 16, 1)}});
+    const Bytes whole = photoshopPayload(
+        {{"8BIM", 1000, "name", Bytes(5, 9)}, {"8BIM", 1005, "", photoshopResolution(300u << 16, 1, 300u << 16, 1)}});
     for (std::size_t n = 0; n < whole.size(); ++n) {
         const auto r = run(parsePhotoshopResolution, Bytes(whole.begin(), whole.begin() + static_cast<long>(n)));
         EXPECT_FALSE(r.ok) << n;

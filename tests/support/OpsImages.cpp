@@ -78,9 +78,15 @@ std::vector<std::vector<unsigned char>> stripBytes(const std::vector<trx::MemMap
 
 Snapshot snapshot(TarvexImage& image)
 {
-    return Snapshot{image.columns(),    image.rows(),         image.bytesPerLine(),
-                    image.linesPerStrip(), image.stripCount(), image.bitsPerPixel(),
-                    image.matte(),      stripBytes(image.strips()), stripBytes(image.alphaStrips())};
+    return Snapshot{image.columns(),
+                    image.rows(),
+                    image.bytesPerLine(),
+                    image.linesPerStrip(),
+                    image.stripCount(),
+                    image.bitsPerPixel(),
+                    image.matte(),
+                    stripBytes(image.strips()),
+                    stripBytes(image.alphaStrips())};
 }
 
 bool Snapshot::operator==(const Snapshot& o) const

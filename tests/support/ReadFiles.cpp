@@ -30,10 +30,7 @@ void put32(Bytes& out, std::uint32_t v, bool little = false)
     }
 }
 
-void putText(Bytes& out, const std::string& text)
-{
-    out.insert(out.end(), text.begin(), text.end());
-}
+void putText(Bytes& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
 
 }  // namespace
 
@@ -57,10 +54,7 @@ ExifField exifRational(std::uint16_t tag, std::uint32_t numerator, std::uint32_t
     return ExifField{tag, 5, 1, 0, numerator, denominator};
 }
 
-ExifField exifShort(std::uint16_t tag, std::uint16_t value)
-{
-    return ExifField{tag, 3, 1, value, 0, 0};
-}
+ExifField exifShort(std::uint16_t tag, std::uint16_t value) { return ExifField{tag, 3, 1, value, 0, 0}; }
 
 Bytes exifPayload(bool little, const std::vector<ExifField>& fields, int claimedEntries)
 {
@@ -69,7 +63,8 @@ Bytes exifPayload(bool little, const std::vector<ExifField>& fields, int claimed
     putText(p, little ? "II" : "MM");
     put16(p, 42, little);
     put32(p, 8, little);  // the first IFD right after the TIFF header
-    put16(p, claimedEntries >= 0 ? static_cast<unsigned>(claimedEntries) : static_cast<unsigned>(fields.size()), little);
+    put16(p, claimedEntries >= 0 ? static_cast<unsigned>(claimedEntries) : static_cast<unsigned>(fields.size()),
+          little);
     const std::uint32_t dataStart = 8 + 2 + 12 * static_cast<std::uint32_t>(fields.size()) + 4;
     std::uint32_t next = dataStart;
     std::vector<std::size_t> valueAt;
@@ -170,17 +165,15 @@ Bytes replaceJpegRecords(const Bytes& jpeg, const Bytes& segments)
         if (code == 0xDA)
             break;
         if (code < 0xE0 || code > 0xEF)
-            out.insert(out.end(), jpeg.begin() + static_cast<long>(p), jpeg.begin() + static_cast<long>(p + 2 + length));
+            out.insert(out.end(), jpeg.begin() + static_cast<long>(p),
+                       jpeg.begin() + static_cast<long>(p + 2 + length));
         p += 2 + length;
     }
     out.insert(out.end(), jpeg.begin() + static_cast<long>(p), jpeg.end());
     return out;
 }
 
-unsigned char patternSample(int x, int y, int c)
-{
-    return static_cast<unsigned char>(x * 7 + y * 13 + c * 61 + 5);
-}
+unsigned char patternSample(int x, int y, int c) { return static_cast<unsigned char>(x * 7 + y * 13 + c * 61 + 5); }
 
 bool writeImageData(const std::string& path, const OIIO::ImageSpec& spec, const Bytes& samples)
 {
@@ -240,8 +233,8 @@ Bytes psdFile(int width, int height, int mode, const std::vector<Bytes>& planes,
         putText(layers, "8BIMnorm");
         layers.insert(layers.end(), {255, 0, 0, 0});
         put32(layers, 12);
-        put32(layers, 0);  // mask data
-        put32(layers, 0);  // blending ranges
+        put32(layers, 0);                           // mask data
+        put32(layers, 0);                           // blending ranges
         layers.insert(layers.end(), {0, 0, 0, 0});  // empty name padded to 4
         if (layers.size() % 2)
             layers.push_back(0);

@@ -30,15 +30,9 @@ LogCapture::LogCapture()
     TarvexImage::SetLog(&captureLine);
 }
 
-LogCapture::~LogCapture()
-{
-    TarvexImage::SetLog(nullptr);
-}
+LogCapture::~LogCapture() { TarvexImage::SetLog(nullptr); }
 
-const std::vector<std::wstring>& LogCapture::lines() const
-{
-    return capturedLines;
-}
+const std::vector<std::wstring>& LogCapture::lines() const { return capturedLines; }
 
 std::vector<std::string> LogCapture::utf8() const
 {

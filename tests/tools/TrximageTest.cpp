@@ -80,7 +80,7 @@ TEST(Trximage, ConvertAppliesEditsAndWritesTheFormatOfTheName)
     trxtest::TempDir dir;
     writeGradient(dir.file("in.png"), 40, 30, 3);
     const ProgramRun run = trximage("convert " + dir.file("in.png") + " " + dir.file("out.jpg") +
-                             " --quality 80 --resize 20x10 --level 0.1,0.9,1.5");
+                                    " --quality 80 --resize 20x10 --level 0.1,0.9,1.5");
     ASSERT_EQ(run.status, 0) << run.out;
     TarvexImage back;
     ASSERT_TRUE(back.open(dir.file("out.jpg")));
@@ -95,7 +95,7 @@ TEST(Trximage, BatchGoesOnPastABadFileAndSaysSo)
     trxtest::writeFile(dir.file("two.png"), {0x89, 'P', 'N', 'G', 1, 2, 3});
     writeGradient(dir.file("three.png"), 12, 10, 3);
     const ProgramRun run = trximage("convert " + dir.file("one.png") + " " + dir.file("two.png") + " " +
-                             dir.file("three.png") + " --out-dir " + dir.file("out") + " --format tif");
+                                    dir.file("three.png") + " --out-dir " + dir.file("out") + " --format tif");
     EXPECT_EQ(run.status, 1) << run.out;
     EXPECT_NE(run.out.find("failed: " + dir.file("two.png")), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("converted 2 of 3 files"), std::string::npos) << run.out;

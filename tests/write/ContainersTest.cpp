@@ -117,7 +117,8 @@ TEST(BufferStream, ReadFromPosStaysInsideTheBytesWritten)
     EXPECT_TRUE(s.ReadFromPos(out, 3, &read, 7));  // the last three
     EXPECT_EQ(read, 3u);
     EXPECT_EQ(std::vector<unsigned char>(out, out + 3), (std::vector<unsigned char>{8, 9, 10}));
-    for (auto [count, offset] : {std::pair{4, 7}, std::pair{1, 10}, std::pair{1, -1}, std::pair{0, -5}, std::pair{11, 0}}) {
+    for (auto [count, offset] :
+         {std::pair{4, 7}, std::pair{1, 10}, std::pair{1, -1}, std::pair{0, -5}, std::pair{11, 0}}) {
         read = 99;
         EXPECT_TRUE(s.ReadFromPos(out, count, &read, offset));
         EXPECT_EQ(read, 0u) << count << " at " << offset;

@@ -9,10 +9,7 @@ namespace {
 
 using trxtest::RecordingOutput;
 
-unsigned pattern(int x, int y, int c)
-{
-    return (x * 7 + y * 13 + c * 29 + 1) & 0xff;
-}
+unsigned pattern(int x, int y, int c) { return (x * 7 + y * 13 + c * 29 + 1) & 0xff; }
 
 struct Written {
     bool result;
@@ -67,20 +64,20 @@ TEST_P(WriterLayout, SpecAndRowsFollowTheLayout)
     EXPECT_EQ(w.output->closes, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Layouts, WriterLayout,
-    ::testing::Values(LayoutCase{true, true, {"C", "M", "Y", "K", "A"}, 4, "CMYK", true},
-                      LayoutCase{true, false, {"C", "M", "Y", "K"}, -1, "CMYK", false},
-                      LayoutCase{false, true, {"R", "G", "B", "A"}, 3, "", true},
-                      LayoutCase{false, false, {"R", "G", "B"}, -1, "", false}),
-    [](const auto& info) {
-        const LayoutCase& c = info.param;
-        return std::string(c.cmyk ? "CMYK" : "RGB") + (c.alpha ? "A" : "");
-    });
+INSTANTIATE_TEST_SUITE_P(Layouts, WriterLayout,
+                         ::testing::Values(LayoutCase{true, true, {"C", "M", "Y", "K", "A"}, 4, "CMYK", true},
+                                           LayoutCase{true, false, {"C", "M", "Y", "K"}, -1, "CMYK", false},
+                                           LayoutCase{false, true, {"R", "G", "B", "A"}, 3, "", true},
+                                           LayoutCase{false, false, {"R", "G", "B"}, -1, "", false}),
+                         [](const auto& info) {
+                             const LayoutCase& c = info.param;
+                             return std::string(c.cmyk ? "CMYK" : "RGB") + (c.alpha ? "A" : "");
+                         });
 
 TEST(Writer, CmykaPixelIsColourThenAlpha)
 {
-    TarvexImage image = trxtest::makeImage(true, true, 1, 1, [](int, int, int c) { return c < 4 ? 10u * (c + 1) : 255u; });
+    TarvexImage image =
+        trxtest::makeImage(true, true, 1, 1, [](int, int, int c) { return c < 4 ? 10u * (c + 1) : 255u; });
     Written w = writeRecorded(image);
     ASSERT_TRUE(w.result);
     EXPECT_EQ(w.output->pixels, (std::vector<unsigned char>{10, 20, 30, 40, 255}));
@@ -157,9 +154,9 @@ TEST(Writer, EmptyImageIsAFailedOpenWithoutOpening)
         Written w = writeRecorded(image);
         EXPECT_FALSE(w.result);
         EXPECT_EQ(w.output->opens, 0);
-        EXPECT_EQ(log.utf8(), (std::vector<std::string>{"[TRXImage] OpenImageIO for RGB fails to open, columns: " +
-                                                        std::to_string(columns) + ", rows: " + std::to_string(rows) +
-                                                        ", channels: 3\n"}));
+        EXPECT_EQ(log.utf8(), (std::vector<std::string>{
+                                  "[TRXImage] OpenImageIO for RGB fails to open, columns: " + std::to_string(columns) +
+                                  ", rows: " + std::to_string(rows) + ", channels: 3\n"}));
     }
 }
 
@@ -226,7 +223,8 @@ TEST(Writer, BilevelLinesAreExpandedToRgb)
 // Lines packed into the index strips (as Reduce leaves them), with alpha kept.
 TEST(Writer, PackedIndexLinesWithAlphaBecomeRgba)
 {
-    TarvexImage image = trxtest::makeImage(false, true, 10, 3, [](int x, int, int c) { return c == 3 ? x : 0u; }, 2);
+    TarvexImage image = trxtest::makeImage(
+        false, true, 10, 3, [](int x, int, int c) { return c == 3 ? x : 0u; }, 2);
     TarvexImageImpl& im = TarvexImageAccess::impl(image);
     im.isTrueColour = false;
     im.indexBytesPerLine = 4;

@@ -8,10 +8,7 @@
 namespace {
 
 // Gradients without wrap-around, which JPEG keeps within a few levels.
-unsigned smooth(int x, int y, int c)
-{
-    return (x * 2 + y * 2 + c * 30) & 0xff;
-}
+unsigned smooth(int x, int y, int c) { return (x * 2 + y * 2 + c * 30) & 0xff; }
 
 struct Case {
     bool cmyk;
@@ -140,7 +137,8 @@ TEST(RoundTrip, PathAndEveryMemoryTargetGetTheSameBytes)
             EXPECT_EQ(std::vector<unsigned char>(bytes, bytes + size), fromPath) << name << " " << columns;
 
             CFile file;
-            ASSERT_TRUE(file.Open(dir.file("cfile." + std::string(extension)).c_str(), CFile::modeCreate | CFile::modeWrite));
+            ASSERT_TRUE(
+                file.Open(dir.file("cfile." + std::string(extension)).c_str(), CFile::modeCreate | CFile::modeWrite));
             ASSERT_TRUE(image.write(name, -1, &file));
             file.Close();
             EXPECT_EQ(trxtest::readFile(dir.file("cfile." + std::string(extension))), fromPath) << name;
@@ -232,7 +230,8 @@ TEST(RoundTrip, PathFailuresAreLogged)
 
     const std::string unknown = dir.file("image.nosuchformat");
     EXPECT_FALSE(image.write(unknown));
-    EXPECT_EQ(log.utf8(), (std::vector<std::string>{"[TRXImage] OpenImageIO cannot create for writing: " + unknown + "\n"}));
+    EXPECT_EQ(log.utf8(),
+              (std::vector<std::string>{"[TRXImage] OpenImageIO cannot create for writing: " + unknown + "\n"}));
 
     log.clear();
     EXPECT_FALSE(image.write(dir.file("missing/folder/image.png")));

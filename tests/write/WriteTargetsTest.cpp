@@ -12,10 +12,7 @@
 
 namespace {
 
-unsigned smooth(int x, int y, int c)
-{
-    return (x * 4 + y * 3 + c * 40) & 0xff;
-}
+unsigned smooth(int x, int y, int c) { return (x * 4 + y * 3 + c * 40) & 0xff; }
 
 std::vector<unsigned char> encodedOf(std::size_t n)
 {
@@ -209,7 +206,8 @@ TEST(TargetsDeathTest, FailedGrowthKeepsTheStreamsEarlierBytes)
                                                   "size: 10000l\n"};
             std::uint64_t written = 1;
             stream.Write(encoded.data(), 1, &written);  // 4097 still fits the 5120 block
-            std::exit((result ? 1 : 0) | (kept ? 0 : 2) | (logged ? 0 : 4) | (written == 1 ? 0 : 8) | (memoryManager() == &manager ? 0 : 16));
+            std::exit((result ? 1 : 0) | (kept ? 0 : 2) | (logged ? 0 : 4) | (written == 1 ? 0 : 8) |
+                      (memoryManager() == &manager ? 0 : 16));
         },
         ::testing::ExitedWithCode(0), "");
 }
@@ -228,8 +226,8 @@ TEST(Chunks, RefusedAutoBufferAppendIsLogged)
     EXPECT_FALSE(appendEncoded(encodedOf(5000), "a.png", buffer));
     EXPECT_EQ(buffer.GetDataSize(), nearlyFull);
     std::memcpy(reinterpret_cast<char*>(&buffer) + 2 * sizeof(void*), &size, sizeof size);
-    EXPECT_EQ(log.utf8(), (std::vector<std::string>{
-                              "[TRXImage] Fail to write image to auto buffer: a.png, buffer size: 5000l\n"}));
+    EXPECT_EQ(log.utf8(),
+              (std::vector<std::string>{"[TRXImage] Fail to write image to auto buffer: a.png, buffer size: 5000l\n"}));
 }
 
 }  // namespace
