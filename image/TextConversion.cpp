@@ -74,3 +74,14 @@ std::string utf8ForDisplay(const std::wstring& text)
     }
     return out;
 }
+
+std::wstring wideForDisplay(const std::string& text)
+{
+    try {
+        return Utf8ToWide(text.c_str()).str();
+    } catch (const trx::TextConversionError&) {
+        std::string repaired;
+        utf8::replace_invalid(text.begin(), text.end(), std::back_inserter(repaired));
+        return Utf8ToWide(repaired.c_str()).str();
+    }
+}

@@ -32,5 +32,6 @@ private:
     bool null_;
 };
 
-// UTF-8 for display: never throws on invalid code points, which become U+FFFD.
+// Conversions for log lines, which must never fail: invalid input becomes U+FFFD.
 std::string utf8ForDisplay(const std::wstring& text);
+std::wstring wideForDisplay(const std::string& text);

@@ -2,7 +2,6 @@
 #include <cstring>
 #include <iterator>
 
-#include <utf8.h>
 
 #include "image/ImageImpl.h"
 #include "image/Log.h"
@@ -13,23 +12,6 @@
 #include "read/SpecInterpreter.h"
 
 namespace {
-
-// The path as wide text for a message; bytes that are not UTF-8 show as U+FFFD so
-// that a bad name still gets its line.
-std::wstring pathForLog(const std::string& path)
-{
-    try {
-        return Utf8ToWide(path.c_str()).str();
-    } catch (const trx::TextConversionError&) {
-        std::string repaired;
-        utf8::replace_invalid(path.begin(), path.end(), std::back_inserter(repaired));
-        try {
-            return Utf8ToWide(repaired.c_str()).str();
-        } catch (const trx::TextConversionError&) {
-            return L"?";
-        }
-    }
-}
 
 // Sizes every strip of `strips` to `bytes`, each with bytes of its own: a strip that a
 // host shared in through size() must not see the file's pixels.
@@ -56,12 +38,12 @@ bool prepare(TarvexImageImpl& im)
     if (!im.imageInput) {
         // The interpreter described the file held before; it has no file now.
         im.interpreter.reset();
-        LogMessage(L"OpenImageIO cannot open %ls", pathForLog(im.fileName).c_str());
+        LogMessage(L"OpenImageIO cannot open %ls", wideForDisplay(im.fileName).c_str());
         return false;
     }
     im.interpreter = createSpecInterpreter(im.imageInput->spec(), im.fileName);
     if (!im.interpreter) {
-        LogMessage(L"OpenImageIO cannot get an interpreter for %ls", pathForLog(im.fileName).c_str());
+        LogMessage(L"OpenImageIO cannot get an interpreter for %ls", wideForDisplay(im.fileName).c_str());
         return false;
     }
     const CImageSpecInterpreter& interpreter = *im.interpreter;
@@ -81,7 +63,7 @@ bool prepare(TarvexImageImpl& im)
     if (!refusal)
         refusal = planReadLayout(spec.width, spec.height, bytesPerPixel, alphaChannel != -1, physicalMemory(), layout);
     if (refusal) {
-        LogMessage(L"OpenImageIO file %ls of %d x %d pixels cannot be read: %ls", pathForLog(im.fileName).c_str(),
+        LogMessage(L"OpenImageIO file %ls of %d x %d pixels cannot be read: %ls", wideForDisplay(im.fileName).c_str(),
                    spec.width, spec.height, refusal);
         return false;
     }
@@ -125,7 +107,7 @@ bool prepare(TarvexImageImpl& im)
     if (!sized || !stripsCoverLines(im.colourStrips, im.rows, im.linesPerStrip, im.bytesPerLine) ||
         (alphaChannel != -1 && !stripsCoverLines(im.alphaStrips, im.rows, im.linesPerStrip, im.alphaBytesPerLine))) {
         LogMessage(L"OpenImageIO file %ls: the strips of %lld x %lld pixels cannot be allocated",
-                   pathForLog(im.fileName).c_str(), static_cast<long long>(im.columns),
+                   wideForDisplay(im.fileName).c_str(), static_cast<long long>(im.columns),
                    static_cast<long long>(im.rows));
         return false;
     }

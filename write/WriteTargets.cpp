@@ -69,7 +69,7 @@ template <class Target>
 bool writeToTarget(const TarvexImage& image, const std::string& name, int quality, Target* target)
 {
     if (!target) {
-        LogMessage(L"No target to write image to: %ls", Utf8ToWide(name.c_str()).c_str());
+        LogMessage(L"No target to write image to: %ls", wideForDisplay(name).c_str());
         return false;
     }
     std::vector<unsigned char> encoded;
@@ -88,7 +88,7 @@ bool appendEncoded(const std::vector<unsigned char>& encoded, const std::string&
         return written == n;
     });
     if (!appended)
-        LogMessage(L"Fail to write image to buffer stream: %ls, buffer size: %llul", Utf8ToWide(name.c_str()).c_str(),
+        LogMessage(L"Fail to write image to buffer stream: %ls, buffer size: %llul", wideForDisplay(name).c_str(),
                    sizeOf(encoded));
     return appended;
 }
@@ -99,7 +99,7 @@ bool appendEncoded(const std::vector<unsigned char>& encoded, const std::string&
         return buffer.WriteData(reinterpret_cast<const char*>(bytes), n) == n;
     });
     if (!appended)
-        LogMessage(L"Fail to write image to auto buffer: %ls, buffer size: %llul", Utf8ToWide(name.c_str()).c_str(),
+        LogMessage(L"Fail to write image to auto buffer: %ls, buffer size: %llul", wideForDisplay(name).c_str(),
                    sizeOf(encoded));
     return appended;
 }
@@ -125,7 +125,7 @@ bool appendEncoded(const std::vector<unsigned char>& encoded, const std::string&
         if (!error->GetErrorMessage(message, 255))
             message[0] = L'\0';
         LogMessage(L"Fail to write image to file: Error: %ls, file type: %ls, buffer size: %llul", message,
-                   Utf8ToWide(name.c_str()).c_str(), sizeOf(encoded));
+                   wideForDisplay(name).c_str(), sizeOf(encoded));
         return false;
     }
 }
@@ -150,7 +150,7 @@ bool TarvexImage::write(const std::string& path) const
     auto output = OIIO::ImageOutput::create(path, nullptr, "");
     if (!output) {
         OIIO::geterror();
-        LogMessage(L"OpenImageIO cannot create for writing: %ls", Utf8ToWide(path.c_str()).c_str());
+        LogMessage(L"OpenImageIO cannot create for writing: %ls", wideForDisplay(path).c_str());
         return false;
     }
     return writeToOutput(output, *impl_, path, -1);
@@ -165,7 +165,7 @@ bool TarvexImage::write(const char* path) const
     return write(std::string(path));
 }
 
-bool TarvexImage::write(const std::wstring& path) const { return write(WideToUtf8(path.c_str()).c_str()); }
+bool TarvexImage::write(const std::wstring& path) const { return write(path.c_str()); }
 
 bool TarvexImage::write(const wchar_t* path) const
 {
@@ -173,5 +173,10 @@ bool TarvexImage::write(const wchar_t* path) const
         LogMessage(L"OpenImageIO cannot create for writing: %ls", L"(null path)");
         return false;
     }
-    return write(WideToUtf8(path).c_str());
+    try {
+        return write(WideToUtf8(path).c_str());
+    } catch (const trx::TextConversionError&) {
+        LogMessage(L"OpenImageIO cannot create for writing: %ls", L"(a path that has no UTF-8 form)");
+        return false;
+    }
 }

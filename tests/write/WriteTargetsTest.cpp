@@ -94,13 +94,27 @@ TEST(Chunks, FileExceptionClosesTheFileAndKeepsEarlierChunks)
     EXPECT_NE(line.find("(disk.img), file type: out.jpg, buffer size: 10000l\n"), std::string::npos) << line;
 }
 
-// The exception object is released even when the name cannot be shown.
-TEST(Chunks, InvalidNameAfterAFileExceptionThrowsWithoutLeaking)
+// A name that is not UTF-8 still gets its line, with U+FFFD for the bad byte.
+TEST(Chunks, InvalidNameAfterAFileExceptionIsLoggedReadably)
 {
     RecordingFile file;
     file.failAt = 1;
-    EXPECT_THROW(appendEncoded(encodedOf(10), "\xff.png", file), trx::TextConversionError);
+    trxtest::LogCapture log;
+    EXPECT_FALSE(appendEncoded(encodedOf(10), "\xff.png", file));
     EXPECT_EQ(file.closes, 1);
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_NE(log.lines()[0].find(L"file type: \ufffd.png, buffer size: 10l"), std::wstring::npos);
+}
+
+TEST(PathTarget, WidePathWithoutAUtf8FormIsRefusedWithALine)
+{
+    TarvexImage image = trxtest::makeRgbImage(2, 2, [](int, int, int) { return 9u; });
+    const wchar_t bad[] = {L'a', static_cast<wchar_t>(0xD800), L'.', L'p', L'n', L'g', 0};
+    trxtest::LogCapture log;
+    EXPECT_FALSE(image.write(bad));
+    EXPECT_FALSE(image.write(std::wstring(bad)));
+    ASSERT_EQ(log.lines().size(), 2u);
+    EXPECT_EQ(log.lines()[0], L"[TRXImage] OpenImageIO cannot create for writing: (a path that has no UTF-8 form)\n");
 }
 
 TEST(Chunks, OtherHostExceptionsPassOut)
