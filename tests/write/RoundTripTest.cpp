@@ -244,11 +244,4 @@ TEST(RoundTrip, PathFailuresAreLogged)
     EXPECT_EQ(log.lines().size(), 2u);
 }
 
-TEST(RoundTrip, InvalidWidePathThrowsTheConversionError)
-{
-    TarvexImage image = trxtest::makeImage(false, false, 3, 3, smooth);
-    const wchar_t bad[] = {L'a', static_cast<wchar_t>(0xD800), L'.', L'p', L'n', L'g', 0};
-    EXPECT_THROW(image.write(bad), trx::TextConversionError);
-}
-
 }  // namespace
