@@ -38,11 +38,15 @@ for target in jpeg_records open buffers; do
   mkdir -p "$corpus" "$artifacts"
   asan=abort_on_error=0:detect_leaks=1
   # OpenImageIO is not instrumented and its PNG reader leaks on some damaged files;
-  # those leaks are suppressed, ours are not.
-  [ "$target" = open ] && export LSAN_OPTIONS="suppressions=$PWD/fuzz/lsan.supp:print_suppressions=0"
+  # those leaks are suppressed, ours are not. The slow unwinder is needed to see
+  # OpenImageIO's frames under a leaked block.
+  if [ "$target" = open ]; then
+    export LSAN_OPTIONS="suppressions=$PWD/fuzz/lsan.supp:print_suppressions=0"
+    asan=$asan:fast_unwind_on_malloc=0
+  fi
   echo "== $target: ${seconds}s"
   if ! ASAN_OPTIONS=$asan "$build/fuzz/trx_fuzz_$target" "$corpus" "$seeds/$target" \
-      -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2560 -max_len=65536 \
+      -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2560 -max_len=65536 \
       -artifact_prefix="$artifacts/" -print_final_stats=1 2>"$build/fuzz-$target.log"; then
     tail -n 60 "$build/fuzz-$target.log"
     echo "fuzz target $target failed; inputs in $artifacts" >&2
