@@ -1,5 +1,7 @@
 #include "read/ReaderConfig.h"
 
+#include "read/HeaderScreen.h"
+
 OIIO::ImageSpec readerConfiguration()
 {
     OIIO::ImageSpec config{OIIO::TypeDesc()};
@@ -10,6 +12,8 @@ OIIO::ImageSpec readerConfiguration()
 
 std::unique_ptr<OIIO::ImageInput> openReader(const std::string& fileName)
 {
+    if (!headerIsSafeForReader(fileName))
+        return nullptr;
     const OIIO::ImageSpec config = readerConfiguration();
     auto input = OIIO::ImageInput::open(fileName, &config);
     if (!input)

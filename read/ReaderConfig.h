@@ -10,5 +10,6 @@
 OIIO::ImageSpec readerConfiguration();
 
 // Opens a reader on `fileName` with that configuration; null (OpenImageIO's error
-// cleared) when the file cannot be opened.
+// cleared) when the file cannot be opened or its header is one that OpenImageIO
+// mishandles.
 std::unique_ptr<OIIO::ImageInput> openReader(const std::string& fileName);

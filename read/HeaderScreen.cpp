@@ -1,0 +1,46 @@
+#include "read/HeaderScreen.h"
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include "read/ByteCursor.h"
+
+namespace {
+
+constexpr std::size_t kPsdHeaderBytes = 30;  // fixed header and the colour mode data length
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// OpenImageIO 2.4's PSD reader indexes a table by the colour mode unchecked, and
+// allocates the colour mode data length before comparing it with the file.
+bool psdHeaderIsSafe(ByteCursor& header, std::uint64_t fileSize)
+{
+    const unsigned mode = header.u16(24);
+    const bool knownMode = mode <= 4 || (mode >= 7 && mode <= 9);
+    const std::uint64_t colourModeBytes = header.u32(26);
+    return knownMode && colourModeBytes <= fileSize - kPsdHeaderBytes;
+}
+
+}  // namespace
+
+bool headerIsSafeForReader(const std::string& fileName)
+{
+    struct stat status {};
+    if (stat(fileName.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        return true;
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName.c_str(), "rb"));
+    if (!file)
+        return true;
+    std::vector<unsigned char> bytes(kPsdHeaderBytes);
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
+    ByteCursor header(bytes);
+    // OpenImageIO picks a reader by content as well as by name, so the test is by content.
+    if (header.size() == kPsdHeaderBytes && header.matches(0, "8BPS", 4))
+        return psdHeaderIsSafe(header, static_cast<std::uint64_t>(status.st_size));
+    return true;
+}
