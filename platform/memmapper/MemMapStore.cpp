@@ -26,10 +26,29 @@ bool pagesFor(std::size_t bytes, std::size_t& rounded)
     return true;
 }
 
+// Stores of a few megabytes and up are pixel strips written and released whole: huge
+// pages make that one fault and one release per 2 MiB instead of per 4 KiB page, which
+// on a virtual machine is most of the cost of reading a file into fresh strips. A hint
+// only: where the kernel does not offer huge pages nothing changes.
+void preferHugePages(unsigned char* base, std::size_t length)
+{
+#if defined(MADV_HUGEPAGE)
+    constexpr std::size_t kHuge = std::size_t(2) << 20;
+    if (base && length >= kHuge)
+        madvise(base, length, MADV_HUGEPAGE);
+#else
+    (void)base;
+    (void)length;
+#endif
+}
+
 unsigned char* mapBytes(std::size_t length)
 {
     void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return p == MAP_FAILED ? nullptr : static_cast<unsigned char*>(p);
+    if (p == MAP_FAILED)
+        return nullptr;
+    preferHugePages(static_cast<unsigned char*>(p), length);
+    return static_cast<unsigned char*>(p);
 }
 
 }  // namespace
@@ -83,6 +102,8 @@ bool MemMapStore::resize(std::size_t bytes)
             if (p == MAP_FAILED)
                 return false;
             moved = static_cast<unsigned char*>(p);
+            if (length > mapped)
+                preferHugePages(moved, length);
         }
         // Bytes between the old size and the old mapping's end may hold earlier data;
         // new pages are zero already.
