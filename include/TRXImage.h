@@ -17,6 +17,7 @@
 #include "trx/Errors.h"
 #include "trx/Export.h"
 #include "trx/MemMapper.h"
+#include "trx/WriteOptions.h"
 
 struct TarvexImageImpl;
 struct TarvexImageAccess;
@@ -293,6 +294,13 @@ public:
     bool write(const char* path) const;
     bool write(const std::wstring& path) const;
     bool write(const wchar_t* path) const;
+    /// As above, with per-call settings (quality, compression, further attributes),
+    /// set after the library's own attributes. For example, an uncompressed TIFF:
+    /// `image.write("out.tif", trx::WriteOptions().compression("none"))`.
+    bool write(const std::string& path, const trx::WriteOptions& options) const;
+    bool write(const std::string& name, CBufferStream* stream, const trx::WriteOptions& options) const;
+    bool write(const std::string& name, CAutoBuffer* buffer, const trx::WriteOptions& options) const;
+    bool write(const std::string& name, CFile* file, const trx::WriteOptions& options) const;
     ///@}
 
     /// @name Colour map and matte
@@ -331,5 +339,6 @@ public:
 
 private:
     friend struct TarvexImageAccess;
+    bool writeToPath(const std::string& path, int quality, const trx::WriteOptions* options) const;
     TarvexImageImpl* impl_;
 };

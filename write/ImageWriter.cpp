@@ -54,7 +54,22 @@ std::int64_t sourceBytes(Source source, std::int64_t columns)
     return 0;
 }
 
-OIIO::ImageSpec makeSpec(const TarvexImageImpl& image, const Layout& layout, int quality, bool jpeg)
+void applyOptions(OIIO::ImageSpec& spec, const trx::WriteOptions& options)
+{
+    using Kind = trx::WriteOptions::Attribute::Kind;
+    for (const auto& a : options.attributes()) {
+        if (a.name.empty())
+            continue;
+        switch (a.kind) {
+        case Kind::Int: spec.attribute(a.name, a.intValue); break;
+        case Kind::Float: spec.attribute(a.name, a.floatValue); break;
+        case Kind::Text: spec.attribute(a.name, a.text); break;
+        }
+    }
+}
+
+OIIO::ImageSpec makeSpec(const TarvexImageImpl& image, const Layout& layout, int quality, bool jpeg,
+                         const trx::WriteOptions* options)
 {
     OIIO::ImageSpec spec(static_cast<int>(image.columns), static_cast<int>(image.rows), layout.channels,
                          OIIO::TypeDesc::UINT8);
@@ -86,6 +101,8 @@ OIIO::ImageSpec makeSpec(const TarvexImageImpl& image, const Layout& layout, int
         if (jpeg)
             spec.attribute("CompressionQuality", quality);
     }
+    if (options)
+        applyOptions(spec, *options);
     return spec;
 }
 
@@ -132,7 +149,7 @@ void expandLine(Source source, const unsigned char* line, std::int64_t columns, 
 }  // namespace
 
 bool writeToOutput(std::unique_ptr<OIIO::ImageOutput>& output, const TarvexImageImpl& image, const std::string& name,
-                   int quality)
+                   int quality, const trx::WriteOptions* options)
 {
     const Source source = sourceOf(image);
     const bool alpha = image.hasAlpha();
@@ -148,7 +165,7 @@ bool writeToOutput(std::unique_ptr<OIIO::ImageOutput>& output, const TarvexImage
     // An empty image is answered as a failed open: some writers crash on it.
     const bool opened =
         columns > 0 && rows > 0 &&
-        output->open(name, makeSpec(image, layout, quality, std::strcmp(output->format_name(), "jpeg") == 0),
+        output->open(name, makeSpec(image, layout, quality, std::strcmp(output->format_name(), "jpeg") == 0, options),
                      OIIO::ImageOutput::Create);
     if (!opened) {
         output->geterror();

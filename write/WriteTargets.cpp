@@ -48,7 +48,7 @@ void reserveFor(const TarvexImageImpl& image, std::vector<unsigned char>& encode
 // Encodes the image into `encoded` through an in-memory proxy. False, with no log line,
 // when no writer for `name` exists or it cannot write through a proxy.
 bool encodeToMemory(const TarvexImageImpl& image, const std::string& name, int quality,
-                    std::vector<unsigned char>& encoded)
+                    const trx::WriteOptions* options, std::vector<unsigned char>& encoded)
 {
     auto output = OIIO::ImageOutput::create(name, nullptr, "");
     if (!output) {
@@ -60,20 +60,21 @@ bool encodeToMemory(const TarvexImageImpl& image, const std::string& name, int q
     reserveFor(image, encoded);
     OIIO::Filesystem::IOVecOutput proxy(encoded);
     output->set_ioproxy(&proxy);
-    const bool written = writeToOutput(output, image, name, quality);
+    const bool written = writeToOutput(output, image, name, quality, options);
     output.reset();
     return written;
 }
 
 template <class Target>
-bool writeToTarget(const TarvexImage& image, const std::string& name, int quality, Target* target)
+bool writeToTarget(const TarvexImage& image, const std::string& name, int quality, Target* target,
+                   const trx::WriteOptions* options = nullptr)
 {
     if (!target) {
         LogMessage(L"No target to write image to: %ls", wideForDisplay(name).c_str());
         return false;
     }
     std::vector<unsigned char> encoded;
-    if (!encodeToMemory(TarvexImageAccess::impl(image), name, quality, encoded))
+    if (!encodeToMemory(TarvexImageAccess::impl(image), name, quality, options, encoded))
         return false;
     return appendEncoded(encoded, name, *target);
 }
@@ -145,7 +146,29 @@ bool TarvexImage::write(const std::string& name, int quality, CFile* file) const
     return writeToTarget(*this, name, quality, file);
 }
 
-bool TarvexImage::write(const std::string& path) const
+bool TarvexImage::write(const std::string& name, CBufferStream* stream, const trx::WriteOptions& options) const
+{
+    return writeToTarget(*this, name, options.quality(), stream, &options);
+}
+
+bool TarvexImage::write(const std::string& name, CAutoBuffer* buffer, const trx::WriteOptions& options) const
+{
+    return writeToTarget(*this, name, options.quality(), buffer, &options);
+}
+
+bool TarvexImage::write(const std::string& name, CFile* file, const trx::WriteOptions& options) const
+{
+    return writeToTarget(*this, name, options.quality(), file, &options);
+}
+
+bool TarvexImage::write(const std::string& path) const { return writeToPath(path, -1, nullptr); }
+
+bool TarvexImage::write(const std::string& path, const trx::WriteOptions& options) const
+{
+    return writeToPath(path, options.quality(), &options);
+}
+
+bool TarvexImage::writeToPath(const std::string& path, int quality, const trx::WriteOptions* options) const
 {
     auto output = OIIO::ImageOutput::create(path, nullptr, "");
     if (!output) {
@@ -153,7 +176,7 @@ bool TarvexImage::write(const std::string& path) const
         LogMessage(L"OpenImageIO cannot create for writing: %ls", wideForDisplay(path).c_str());
         return false;
     }
-    return writeToOutput(output, *impl_, path, -1);
+    return writeToOutput(output, *impl_, path, quality, options);
 }
 
 bool TarvexImage::write(const char* path) const
