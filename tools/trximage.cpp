@@ -8,7 +8,10 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -110,7 +113,27 @@ struct Edits {
     bool reduce = false;
     bool matte = false;
     std::string iccOut;
+    std::string compression;
+    std::vector<std::pair<std::string, std::string>> attributes;
 };
+
+// NAME=VALUE from the command line: an int or a float when the whole value reads as
+// one, else text.
+void addAttribute(trx::WriteOptions& options, const std::string& name, const std::string& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long number = std::strtol(value.c_str(), &end, 10);
+    if (!value.empty() && *end == '\0' && errno == 0 && number >= INT_MIN && number <= INT_MAX) {
+        options.attribute(name, static_cast<int>(number));
+        return;
+    }
+    const float real = std::strtof(value.c_str(), &end);
+    if (!value.empty() && *end == '\0' && errno == 0)
+        options.attribute(name, real);
+    else
+        options.attribute(name, value);
+}
 
 // Runs the requested edits in a fixed order: matte, resize, level, reduce.
 bool applyEdits(TarvexImage& image, const Edits& edits, const std::string& name)
@@ -144,29 +167,13 @@ bool convertOne(const std::string& in, const std::string& out, const Edits& edit
         std::fprintf(stderr, "trximage: %s has no ICC profile to save\n", in.c_str());
     if (!applyEdits(image, edits, in))
         return false;
-    bool written = false;
-    if (edits.quality > -1) {
-        // The quality goes with the memory targets; write through a file target.
-        CFile file;
-        CFileException error;
-        if (!file.Open(out.c_str(), CFile::modeCreate | CFile::modeWrite, &error)) {
-            wchar_t reason[256];
-            error.GetErrorMessage(reason, 256);
-            std::fprintf(stderr, "trximage: cannot create %s: %ls\n", out.c_str(), reason);
-            return false;
-        }
-        written = image.write(out, edits.quality, &file);
-        try {
-            file.Close();
-        } catch (CFileException* e) {
-            e->Delete();
-            written = false;
-        }
-        if (!written)
-            fs::remove(out);
-    } else {
-        written = image.write(out);
-    }
+    trx::WriteOptions options;
+    options.quality(edits.quality);
+    if (!edits.compression.empty())
+        options.compression(edits.compression);
+    for (const auto& [key, value] : edits.attributes)
+        addAttribute(options, key, value);
+    const bool written = image.write(out, options);
     if (!written)
         std::fprintf(stderr, "trximage: cannot write %s\n", out.c_str());
     return written;
@@ -347,6 +354,11 @@ int main(int argc, char** argv)
     convert->add_flag("--reduce", edits.reduce, "Pack an all-grey image to one bit per pixel");
     convert->add_flag("--matte", edits.matte, "Add an opaque alpha plane");
     convert->add_option("--icc-out", edits.iccOut, "Save the input's ICC profile to this file");
+    convert->add_option("--compression", edits.compression,
+                        "Writer compression: none, zip, zip:LEVEL, lzw, packbits, ... (default: the writer's)");
+    std::vector<std::string> attributeTexts;
+    convert->add_option("--attrib", attributeTexts, "Further writer attribute NAME=VALUE (repeatable)")
+        ->allow_extra_args(false);
     convert->add_option("--out-dir", outDir, "Folder for a batch of outputs");
     convert->add_option("--format", format, "Output extension for a batch (png, jpg, tif, ...)");
 
@@ -379,6 +391,14 @@ int main(int argc, char** argv)
             }
             if (scale > 0)
                 edits.scale = scale;
+            for (const auto& text : attributeTexts) {
+                const auto at = text.find('=');
+                if (at == std::string::npos || at == 0) {
+                    std::fprintf(stderr, "trximage convert: --attrib takes NAME=VALUE, e.g. png:filter=8\n");
+                    return kUsage;
+                }
+                edits.attributes.emplace_back(text.substr(0, at), text.substr(at + 1));
+            }
             if (!levelText.empty()) {
                 double low = 0, high = 0, gamma = 0;
                 if (std::sscanf(levelText.c_str(), "%lf,%lf,%lf", &low, &high, &gamma) != 3) {

@@ -88,6 +88,22 @@ TEST(Trximage, ConvertAppliesEditsAndWritesTheFormatOfTheName)
     EXPECT_EQ(back.rows(), 10);
 }
 
+TEST(Trximage, ConvertPassesCompressionAndAttributesToTheWriter)
+{
+    trxtest::TempDir dir;
+    writeGradient(dir.file("in.png"), 40, 30, 3);
+    const ProgramRun run = trximage("convert " + dir.file("in.png") + " " + dir.file("out.tif") +
+                                    " --compression none --attrib tiff:RowsPerStrip=3 --attrib Software=trx");
+    ASSERT_EQ(run.status, 0) << run.out;
+    auto in = OIIO::ImageInput::open(dir.file("out.tif"));
+    ASSERT_TRUE(in);
+    EXPECT_EQ(in->spec().get_string_attribute("compression"), "none");
+    EXPECT_EQ(in->spec().get_int_attribute("tiff:RowsPerStrip"), 3);
+    EXPECT_EQ(in->spec().get_string_attribute("Software"), "trx");
+    EXPECT_EQ(trximage("convert a.png b.tif --attrib novalue").status, 2);
+    EXPECT_EQ(trximage("convert a.png b.tif --attrib =3").status, 2);
+}
+
 TEST(Trximage, BatchGoesOnPastABadFileAndSaysSo)
 {
     trxtest::TempDir dir;
