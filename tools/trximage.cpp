@@ -8,11 +8,12 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -135,6 +136,19 @@ void addAttribute(trx::WriteOptions& options, const std::string& name, const std
         options.attribute(name, value);
 }
 
+// PNG and TIFF are deflated at level 3 rather than the writers' 6: on photographs about
+// 2.5 times as fast for 2-3% more bytes. Set first, so --compression and --attrib win.
+void addFastDeflate(trx::WriteOptions& options, const std::string& out)
+{
+    std::string extension = std::filesystem::path(out).extension().string();
+    for (auto& c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (extension == ".png")
+        options.attribute("png:compressionLevel", 3);
+    else if (extension == ".tif" || extension == ".tiff")
+        options.compression("zip:3");
+}
+
 // Runs the requested edits in a fixed order: matte, resize, level, reduce.
 bool applyEdits(TarvexImage& image, const Edits& edits, const std::string& name)
 {
@@ -169,6 +183,7 @@ bool convertOne(const std::string& in, const std::string& out, const Edits& edit
         return false;
     trx::WriteOptions options;
     options.quality(edits.quality);
+    addFastDeflate(options, out);
     if (!edits.compression.empty())
         options.compression(edits.compression);
     for (const auto& [key, value] : edits.attributes)
@@ -355,9 +370,13 @@ int main(int argc, char** argv)
     convert->add_flag("--matte", edits.matte, "Add an opaque alpha plane");
     convert->add_option("--icc-out", edits.iccOut, "Save the input's ICC profile to this file");
     convert->add_option("--compression", edits.compression,
-                        "Writer compression: none, zip, zip:LEVEL, lzw, packbits, ... (default: the writer's)");
+                        "Writer compression: none, zip, zip:LEVEL, lzw, packbits, ... (default: zip:3 for TIFF, "
+                        "the writer's for others)");
     std::vector<std::string> attributeTexts;
-    convert->add_option("--attrib", attributeTexts, "Further writer attribute NAME=VALUE (repeatable)")
+    convert
+        ->add_option("--attrib", attributeTexts,
+                     "Further writer attribute NAME=VALUE (repeatable; PNG defaults to "
+                     "png:compressionLevel=3)")
         ->allow_extra_args(false);
     convert->add_option("--out-dir", outDir, "Folder for a batch of outputs");
     convert->add_option("--format", format, "Output extension for a batch (png, jpg, tif, ...)");

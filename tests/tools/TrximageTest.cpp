@@ -104,6 +104,29 @@ TEST(Trximage, ConvertPassesCompressionAndAttributesToTheWriter)
     EXPECT_EQ(trximage("convert a.png b.tif --attrib =3").status, 2);
 }
 
+// PNG and TIFF are deflated at level 3 unless the command line says otherwise.
+TEST(Trximage, ConvertDeflatesFastByDefaultAndTheCommandLineWins)
+{
+    trxtest::TempDir dir;
+    writeGradient(dir.file("in.png"), 64, 48, 3);
+    const std::string in = dir.file("in.png") + " ";
+    ASSERT_EQ(trximage("convert " + in + dir.file("default.png")).status, 0);
+    ASSERT_EQ(trximage("convert " + in + dir.file("three.png") + " --attrib png:compressionLevel=3").status, 0);
+    ASSERT_EQ(trximage("convert " + in + dir.file("stored.png") + " --attrib png:compressionLevel=0").status, 0);
+    const auto deflated = trxtest::readFile(dir.file("default.png"));
+    EXPECT_EQ(deflated, trxtest::readFile(dir.file("three.png")));
+    EXPECT_GT(trxtest::readFile(dir.file("stored.png")).size(), deflated.size() + 64 * 48);
+
+    ASSERT_EQ(trximage("convert " + in + dir.file("default.tif")).status, 0);
+    auto tiff = OIIO::ImageInput::open(dir.file("default.tif"));
+    ASSERT_TRUE(tiff);
+    EXPECT_EQ(tiff->spec().get_string_attribute("compression"), "zip");
+    ASSERT_EQ(trximage("convert " + in + dir.file("lzw.tif") + " --compression lzw").status, 0);
+    tiff = OIIO::ImageInput::open(dir.file("lzw.tif"));
+    ASSERT_TRUE(tiff);
+    EXPECT_EQ(tiff->spec().get_string_attribute("compression"), "lzw");
+}
+
 TEST(Trximage, BatchGoesOnPastABadFileAndSaysSo)
 {
     trxtest::TempDir dir;
