@@ -2,7 +2,6 @@
 #include <cstring>
 #include <iterator>
 
-
 #include "image/ImageImpl.h"
 #include "image/Log.h"
 #include "image/TextConversion.h"

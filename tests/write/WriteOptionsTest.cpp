@@ -23,7 +23,7 @@ TEST(WriteOptions, AttributesFollowTheLibrarysOwnInOrder)
         .attribute("XResolution", 300.0f)  // wins over the library's own
         .attribute("tiff:RowsPerStrip", 2)
         .attribute("compression", std::string("lzw"))  // the later of two wins
-        .attribute("", 5)                               // no name: ignored
+        .attribute("", 5)                              // no name: ignored
         .attribute("note", static_cast<const char*>(nullptr));
 
     auto* output = new trxtest::RecordingOutput;
