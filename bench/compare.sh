@@ -123,6 +123,8 @@ lut="lut = [0 if v <= 25.5 else 255 if v >= 229.5 else min(255, int(((v / 255 - 
 # Prints "tool<TAB>output<TAB>command" lines for one job. TIFF outputs are uncompressed
 # where a tool lets us choose, PNG keeps each tool's default zlib level, and JPEG is
 # quality 90 with 4:2:0 chroma for all (vips and ImageMagick would keep full chroma).
+# vips writes PNG without row filters (faster, larger); trximage deflates PNG at zlib
+# level 3 by default, the others at 6.
 job_commands() {
   local d=$work o
   case "$1" in
@@ -145,7 +147,7 @@ job_commands() {
     "TIFF to TIFF")
       o=$d/out.tif
       printf '%s\t%s\t%s\n' \
-        trximage "$o" "$trx convert $d/in.tif $o" \
+        trximage "$o" "$trx convert $d/in.tif $o --compression none" \
         vips "$o" "vips copy $d/in.tif $o" \
         ImageMagick "$o" "$im $d/in.tif -compress none $o" \
         Pillow "$o" "$py -c \"$pil; Image.open('$d/in.tif').save('$o')\"" \
@@ -156,7 +158,7 @@ job_commands() {
       scale=$("$py" -c "print($w / $width)")
       o=$d/out.tif
       printf '%s\t%s\t%s\n' \
-        trximage "$o" "$trx convert $d/in.tif $o --resize $size" \
+        trximage "$o" "$trx convert $d/in.tif $o --resize $size --compression none" \
         vips "$o" "vips resize $d/in.tif $o $scale --kernel cubic" \
         ImageMagick "$o" "$im $d/in.tif -filter Catrom -resize ${size}! -compress none $o" \
         Pillow "$o" "$py -c \"$pil; Image.open('$d/in.tif').resize(($w, $h), Image.Resampling.BICUBIC).save('$o')\"" \
@@ -164,7 +166,7 @@ job_commands() {
     "levels 0.1 0.9 1.5")
       o=$d/out.tif
       printf '%s\t%s\t%s\n' \
-        trximage "$o" "$trx convert $d/in.tif $o --level 0.1,0.9,1.5" \
+        trximage "$o" "$trx convert $d/in.tif $o --level 0.1,0.9,1.5 --compression none" \
         vips "$o" "vips maplut $d/in.tif $o $d/levels.png" \
         ImageMagick "$o" "$im $d/in.tif -level 10%,90%,1.5 -compress none $o" \
         Pillow "$o" "$py -c \"$pil; $lut; Image.open('$d/in.tif').point(lut * 3).save('$o')\"" \
