@@ -12,31 +12,19 @@ WriteOptions& WriteOptions::compression(const std::string& name) { return attrib
 
 WriteOptions& WriteOptions::attribute(const std::string& name, int value)
 {
-    Attribute a;
-    a.name = name;
-    a.kind = Attribute::Kind::Int;
-    a.intValue = value;
-    attributes_.push_back(std::move(a));
+    attributes_.push_back({name, Attribute::Kind::Int, value, 0.0f, {}});
     return *this;
 }
 
 WriteOptions& WriteOptions::attribute(const std::string& name, float value)
 {
-    Attribute a;
-    a.name = name;
-    a.kind = Attribute::Kind::Float;
-    a.floatValue = value;
-    attributes_.push_back(std::move(a));
+    attributes_.push_back({name, Attribute::Kind::Float, 0, value, {}});
     return *this;
 }
 
 WriteOptions& WriteOptions::attribute(const std::string& name, const std::string& value)
 {
-    Attribute a;
-    a.name = name;
-    a.kind = Attribute::Kind::Text;
-    a.text = value;
-    attributes_.push_back(std::move(a));
+    attributes_.push_back({name, Attribute::Kind::Text, 0, 0.0f, value});
     return *this;
 }
 
