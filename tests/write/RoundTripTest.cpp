@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/TestSupport.h"
 #include "support/WriteFiles.h"
@@ -238,10 +242,49 @@ TEST(RoundTrip, PathFailuresAreLogged)
     EXPECT_EQ(log.utf8(), (std::vector<std::string>{
                               "[TRXImage] OpenImageIO for RGB fails to open, columns: 3, rows: 3, channels: 3\n"}));
 
+    // Below a regular file, and a folder in place of the file.
+    trxtest::writeFile(dir.file("plain"), {1, 2, 3});
+    std::filesystem::create_directory(dir.file("folder.png"));
+    for (const char* extension : {".png", ".jpg", ".tif", ".bmp"}) {
+        log.clear();
+        EXPECT_FALSE(image.write(dir.file(std::string("plain/image") + extension))) << extension;
+        EXPECT_EQ(log.lines().size(), 1u) << extension;
+    }
+    log.clear();
+    EXPECT_FALSE(image.write(dir.file("folder.png")));
+    EXPECT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(trxtest::readFile(dir.file("plain")), (std::vector<unsigned char>{1, 2, 3}));
+
     log.clear();
     EXPECT_FALSE(image.write(static_cast<const char*>(nullptr)));
     EXPECT_FALSE(image.write(static_cast<const wchar_t*>(nullptr)));
     EXPECT_EQ(log.lines().size(), 2u);
+}
+
+// Writes into a read-only folder in a child process; root, who may write anywhere,
+// becomes nobody first. Exits 0 when every format fails with one line and no file.
+[[noreturn]] void writeIntoReadOnlyFolder(const std::string& folder)
+{
+    if (geteuid() == 0 && setuid(65534) != 0)
+        std::_Exit(2);
+    trxtest::LogCapture log;
+    TarvexImage image = trxtest::makeImage(false, false, 3, 3, smooth);
+    bool ok = true;
+    for (const char* extension : {".png", ".jpg", ".tif", ".bmp"}) {
+        log.clear();
+        ok = ok && !image.write(folder + "/image" + extension) && log.lines().size() == 1;
+    }
+    ok = ok && std::filesystem::is_empty(folder);
+    std::_Exit(ok ? 0 : 1);
+}
+
+TEST(RoundTrip, ReadOnlyFolderRefusesEveryFormat)
+{
+    trxtest::TempDir dir;
+    const std::string folder = dir.file("read-only");
+    ASSERT_EQ(mkdir(folder.c_str(), 0555), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    EXPECT_EXIT(writeIntoReadOnlyFolder(folder), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
