@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -272,9 +273,16 @@ TEST(RoundTrip, PathFailuresAreLogged)
     bool ok = true;
     for (const char* extension : {".png", ".jpg", ".tif", ".bmp"}) {
         log.clear();
-        ok = ok && !image.write(folder + "/image" + extension) && log.lines().size() == 1;
+        const bool written = image.write(folder + "/image" + extension);
+        if (written || log.lines().size() != 1) {
+            std::fprintf(stderr, "%s: written %d, %zu lines\n", extension, written, log.lines().size());
+            ok = false;
+        }
     }
-    ok = ok && std::filesystem::is_empty(folder);
+    if (!std::filesystem::is_empty(folder)) {
+        std::fprintf(stderr, "a file was left in the folder\n");
+        ok = false;
+    }
     std::_Exit(ok ? 0 : 1);
 }
 
