@@ -113,14 +113,6 @@ bool prepare(TarvexImageImpl& im)
     return true;
 }
 
-// One pass over the lines of the image, a strip's run of lines per call, channels
-// [first, end) of the file into lines of `lineBytes` bytes. When a run fails it is
-// read again line by line, so that the lines before the failing one are kept and the
-// message names that line; `failed` logs it.
-//
-// OpenImageIO 2.4's TIFF reader reports missing or damaged strips of a call of
-// several lines only through its error state, not through the call's result, so a
-// call succeeds when it returns true and leaves no error behind.
 // True when channels [first, end) are stored as 8-bit unsigned in the file. OpenImageIO
 // 2.4 then reads them straight into the caller's lines when asked for the native type;
 // asked for UINT8 by name it goes through a scratch buffer of up to 64 MiB per call and
@@ -136,6 +128,14 @@ bool storedAsBytes(const OIIO::ImageSpec& spec, int first, int end)
     return true;
 }
 
+// One pass over the lines of the image, a strip's run of lines per call, channels
+// [first, end) of the file into lines of `lineBytes` bytes. When a run fails it is
+// read again line by line, so that the lines before the failing one are kept and the
+// message names that line; `failed` logs it.
+//
+// OpenImageIO 2.4's TIFF reader reports missing or damaged strips of a call of
+// several lines only through its error state, not through the call's result, so a
+// call succeeds when it returns true and leaves no error behind.
 template <class AfterRun, class Failed>
 bool readPass(TarvexImageImpl& im, StripVector& strips, std::int64_t lineBytes, int first, int end, AfterRun afterRun,
               Failed failed)
