@@ -3,6 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+# The build type test.sh uses, so that the two commands share one build.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --target trximage
 ./build/tools/trximage demo "$@"
