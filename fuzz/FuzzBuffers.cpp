@@ -95,7 +95,8 @@ void streamRead(CBufferStream& stream, const Model& model, int offset, std::uint
     std::vector<unsigned char> out(count + 1, 0xEE);
     std::uint64_t read = 99;
     require(stream.ReadFromPos(out.data(), count, &read, offset));
-    const bool fits = offset >= 0 && model.capacity > 0 && static_cast<std::uint64_t>(offset) + count <= model.bytes.size();
+    const bool fits =
+        offset >= 0 && model.capacity > 0 && static_cast<std::uint64_t>(offset) + count <= model.bytes.size();
     if (!fits) {
         require(read == 0);
         return;
@@ -186,12 +187,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                         static_cast<std::uint32_t>(bytes.size()));
             break;
         }
-        case 7:
-            bufferWrite(buffers[i], bufferModels[i], nullptr, in.byte());
-            break;
-        case 8:
-            bufferRead(buffers[i], bufferModels[i], in.u16());
-            break;
+        case 7: bufferWrite(buffers[i], bufferModels[i], nullptr, in.byte()); break;
+        case 8: bufferRead(buffers[i], bufferModels[i], in.u16()); break;
         case 9:
             if (op & 0x40) {
                 buffers[i].ClearData();

@@ -86,10 +86,11 @@ int main(int argc, char** argv)
 
     // Record payloads, alone and inside marker streams.
     const Bytes jfif = jfifPayload(1, 300, 300);
-    const Bytes exifLittle = exifPayload(true, {exifRational(282, 300, 1), exifRational(283, 150, 1), exifShort(296, 3)});
+    const Bytes exifLittle =
+        exifPayload(true, {exifRational(282, 300, 1), exifRational(283, 150, 1), exifShort(296, 3)});
     const Bytes exifBig = exifPayload(false, {exifRational(282, 72, 1), exifShort(296, 2)});
-    const Bytes photoshop = photoshopPayload({{"8BIM", 1004, "ab", Bytes(5, 1)},
-                                              {"8BIM", 1005, "", photoshopResolution(300 << 16, 1, 200 << 16, 2)}});
+    const Bytes photoshop = photoshopPayload(
+        {{"8BIM", 1004, "ab", Bytes(5, 1)}, {"8BIM", 1005, "", photoshopResolution(300 << 16, 1, 200 << 16, 2)}});
     save(records, "jfif", jfif);
     save(records, "exif_le", exifLittle);
     save(records, "exif_be", exifBig);

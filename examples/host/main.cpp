@@ -23,8 +23,8 @@ void printProperties(const char* title, const TarvexImage& image)
     std::printf("%s: %lld x %lld, %s, %d bits per pixel, %d bytes per line, %d strip(s), "
                 "%g x %g ppi, alpha %s\n",
                 title, static_cast<long long>(image.columns()), static_cast<long long>(image.rows()),
-                colourSpaceName(image.colourSpace()), image.bitsPerPixel(), image.bytesPerLine(),
-                image.stripCount(), image.xResolution(), image.yResolution(), image.matte() ? "yes" : "no");
+                colourSpaceName(image.colourSpace()), image.bitsPerPixel(), image.bytesPerLine(), image.stripCount(),
+                image.xResolution(), image.yResolution(), image.matte() ? "yes" : "no");
 }
 
 unsigned char gradient(int x, int y, int channel)
