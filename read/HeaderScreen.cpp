@@ -1,5 +1,6 @@
 #include "read/HeaderScreen.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -12,7 +13,7 @@ namespace {
 
 constexpr std::size_t kPsdHeaderBytes = 30;  // fixed header and the colour mode data length
 constexpr std::size_t kBmpHeaderBytes = 34;  // file header and the info header up to compression
-constexpr std::size_t kScreenBytes = 34;     // the longer of the two
+constexpr std::size_t kScreenBytes = std::max(kPsdHeaderBytes, kBmpHeaderBytes);
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
