@@ -273,6 +273,9 @@ public:
     /// Opens and reads the file (UTF-8 path). True when the image was read.
     bool open(const std::string& path);
     bool open(const char* path);
+    /// As above, the path converted to UTF-8 first. A path with no UTF-8 form (a lone
+    /// surrogate, a value above U+10FFFF) throws trx::TextConversionError, and a
+    /// failed allocation trx::OutOfMemoryError, out of the call.
     bool open(const wchar_t* path);
     bool open(const std::wstring& path);
     /// Reads the file last given to open() unless the image is marked read.
@@ -292,6 +295,8 @@ public:
     bool write(const std::string& name, int quality, CFile* file) const;
     bool write(const std::string& path) const;
     bool write(const char* path) const;
+    /// The wide paths are converted to UTF-8 first; a path with no UTF-8 form throws
+    /// trx::TextConversionError out of the call, as open() does.
     bool write(const std::wstring& path) const;
     bool write(const wchar_t* path) const;
     /// As above, with per-call settings (quality, compression, further attributes),

@@ -261,15 +261,7 @@ bool TarvexImage::open(const std::string& path)
 
 bool TarvexImage::open(const char* path) { return open(std::string(path ? path : "")); }
 
-bool TarvexImage::open(const wchar_t* path)
-{
-    try {
-        return open(WideToUtf8(path).c_str());
-    } catch (const trx::TextConversionError&) {
-        LogMessage(L"OpenImageIO cannot open a path that has no UTF-8 form");
-        return false;
-    }
-}
+bool TarvexImage::open(const wchar_t* path) { return open(WideToUtf8(path).c_str()); }
 
 bool TarvexImage::open(const std::wstring& path) { return open(path.c_str()); }
 

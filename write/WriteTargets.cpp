@@ -196,10 +196,5 @@ bool TarvexImage::write(const wchar_t* path) const
         LogMessage(L"OpenImageIO cannot create for writing: %ls", L"(null path)");
         return false;
     }
-    try {
-        return write(WideToUtf8(path).c_str());
-    } catch (const trx::TextConversionError&) {
-        LogMessage(L"OpenImageIO cannot create for writing: %ls", L"(a path that has no UTF-8 form)");
-        return false;
-    }
+    return write(WideToUtf8(path).c_str());
 }
