@@ -161,19 +161,29 @@ std::vector<trx::MemMapObjectAllocator>& TarvexImage::alphaStrips() { return imp
 
 namespace {
 
-// Points `line` at line y of `strips` when the strip holds it.
-bool pointAt(trx::MemMapObjectMapper& mapper, std::int32_t& offset, const StripVector& strips,
-             const TarvexImageImpl& im, int y, std::int64_t lineBytes)
+bool holdsLine(const StripVector& strips, const TarvexImageImpl& im, int y, std::int64_t lineBytes)
 {
     if (y < 0 || y >= im.rows || im.linesPerStrip <= 0 || lineBytes < 0)
         return false;
     const std::int64_t strip = y / im.linesPerStrip;
     const std::int64_t start = (y % im.linesPerStrip) * lineBytes;
-    if (static_cast<std::uint64_t>(strip) >= strips.size() || start > INT32_MAX ||
-        static_cast<std::uint64_t>(start + lineBytes) > strips[static_cast<std::size_t>(strip)].Size())
+    return static_cast<std::uint64_t>(strip) < strips.size() && start <= INT32_MAX &&
+           static_cast<std::uint64_t>(start + lineBytes) <= strips[static_cast<std::size_t>(strip)].Size();
+}
+
+// Points `line` at line y of `strips` when the strip holds it. Otherwise the line is
+// left empty, so that a caller who ignores the result writes through a null pointer
+// rather than into the line it pointed at before.
+bool pointAt(trx::MemMapObjectMapper& mapper, std::int32_t& offset, const StripVector& strips,
+             const TarvexImageImpl& im, int y, std::int64_t lineBytes)
+{
+    if (!holdsLine(strips, im, y, lineBytes)) {
+        mapper = trx::MemMapObjectMapper();
+        offset = 0;
         return false;
-    mapper = strips[static_cast<std::size_t>(strip)];
-    offset = static_cast<std::int32_t>(start);
+    }
+    mapper = strips[static_cast<std::size_t>(y / im.linesPerStrip)];
+    offset = static_cast<std::int32_t>((y % im.linesPerStrip) * lineBytes);
     return true;
 }
 

@@ -240,8 +240,9 @@ public:
     /// The pixel strips in use (the packed strips after ReduceIfPossible()).
     std::vector<trx::MemMapObjectAllocator>& strips();
     std::vector<trx::MemMapObjectAllocator>& alphaStrips();
-    /// Points `line` at scan line `y` of the pixel strips. False (line untouched) when
-    /// `y` is outside the image or its strip does not hold it.
+    /// Points `line` at scan line `y` of the pixel strips. False, with `line` left
+    /// empty (its pointers null), when `y` is outside the image or its strip does not
+    /// hold it.
     bool setupLinePointer(LinePointer& line, int y);
     /// Points `line` at scan line `y` of the alpha strips; false as above.
     bool setupAlphaLinePointer(LinePointer& line, int y);

@@ -55,20 +55,24 @@ TEST(LinePointer, AlphaLinesFollowTheSameRule)
         EXPECT_EQ(trxtest::alphaLineBytes(image, y)[3], 200 + y);
 }
 
-TEST(LinePointer, LinesOutsideTheImageOrItsStripsAreRefused)
+// A refusal leaves the line empty, not on the line it pointed at before: a host that
+// ignores the result must not write "alpha" into colour pixels.
+TEST(LinePointer, LinesOutsideTheImageOrItsStripsAreRefusedAndLeftEmpty)
 {
     TarvexImage image;
     image.colourSpace(TarvexImage::colourSpaceRGB);
     image.size(4, 4, 0, 0, nullptr, nullptr);
-    TarvexImage::LinePointer line;
-    EXPECT_FALSE(image.setupLinePointer(line, -1));
-    EXPECT_FALSE(image.setupLinePointer(line, 4));
-    EXPECT_FALSE(image.setupAlphaLinePointer(line, 0));  // no alpha strips
-    EXPECT_EQ(line.get(), nullptr);
     // A host that swaps in a strip too small for its lines gets no pointer past it.
     image.strips()[0].ReSize(20);
-    EXPECT_TRUE(image.setupLinePointer(line, 0));
-    EXPECT_FALSE(image.setupLinePointer(line, 1));
+    TarvexImage::LinePointer line;
+    for (int y : {-1, 4, 1}) {
+        ASSERT_TRUE(image.setupLinePointer(line, 0));
+        EXPECT_FALSE(image.setupLinePointer(line, y)) << y;
+        EXPECT_EQ(line.get_pustr(), nullptr) << y;
+    }
+    ASSERT_TRUE(image.setupLinePointer(line, 0));
+    EXPECT_FALSE(image.setupAlphaLinePointer(line, 0));  // no alpha strips
+    EXPECT_EQ(line.get(), nullptr);
 }
 
 TEST(LinePointer, CopiesViewTheSameBytesAndOutliveTheOriginal)
