@@ -9,6 +9,9 @@ namespace {
 
 constexpr std::int64_t kStripTarget = std::int64_t(1) << 24;   // 16 MiB of lines per strip
 constexpr std::int64_t kAddressSpace = std::int64_t(1) << 47;  // x86-64 user space
+// Strips past the last line are empty and cost only their allocators; this bounds how
+// many a caller can ask for (1 MiB of allocators) beyond one strip a line.
+constexpr std::int64_t kMostStripsBeyondLines = std::int64_t(1) << 16;
 
 std::int64_t bitsForColourSpace(TarvexImage::colourSpaceType space)
 {
@@ -60,8 +63,8 @@ const wchar_t* planLayout(const TarvexImageImpl& image, std::int64_t columns, st
         if (out.strips == 0)
             out.strips = rows >= 1 ? 1 : 0;
     }
-    if (stripCount > std::max<std::int64_t>(rows, 1))
-        return L"more strips than lines";
+    if (stripCount > std::max(rows, kMostStripsBeyondLines))
+        return L"more strips than lines, and more than 65536";
     out.linesPerStrip = linesPerStrip;
     if (out.linesPerStrip == 0)
         out.linesPerStrip = out.strips > 0 ? (rows - 1 + out.strips) / out.strips : 0;

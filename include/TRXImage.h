@@ -232,7 +232,8 @@ public:
     /// of 0 choose the default (strips of at least 16 MiB). When `strips` or
     /// `alphaStrips` are given (each with at least the strip count of allocators),
     /// the image shares their bytes copy-on-write; otherwise it sizes its own strips,
-    /// whose new bytes are zero. Arguments that would lead outside a vector or a
+    /// whose new bytes are zero. A strip count above the row count leaves the strips
+    /// past the last line empty. Arguments that would lead outside a vector or a
     /// strip are refused with a log line and leave the image as it was.
     void size(std::int64_t columns, std::int64_t rows, int stripCount, int linesPerStrip,
               const std::vector<trx::MemMapObjectAllocator>* strips,

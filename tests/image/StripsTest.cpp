@@ -51,6 +51,10 @@ TEST(Strips, LastStripHoldsOnlyTheRemainingLines)
     image.size(3, 7, 2, 0, nullptr, nullptr);
     EXPECT_EQ(image.linesPerStrip(), 4);
     EXPECT_EQ(stripSizes(image.strips()), (std::vector<std::size_t>{36, 27}));
+    // More strips than lines: one line each, the strips past the last line empty.
+    image.size(3, 2, 5, 0, nullptr, nullptr);
+    EXPECT_EQ(image.linesPerStrip(), 1);
+    EXPECT_EQ(stripSizes(image.strips()), (std::vector<std::size_t>{9, 9, 0, 0, 0}));
 }
 
 TEST(Strips, NoRowsGiveNoStrips)
@@ -154,7 +158,7 @@ TEST(Strips, RefusedArgumentsLeaveTheImageAsItWasAndLog)
     image.size(4, 4, 2, 0, nullptr, &shortVector);
     image.size(INT32_MAX, 1, 0, 0, nullptr, nullptr);   // 3 bytes a pixel: line past 32 bits
     image.size(1000000, 1000, 1, 0, nullptr, nullptr);  // one 3 GB strip: offsets past 32 bits
-    image.size(4, 4, 5, 0, nullptr, nullptr);           // more strips than lines
+    image.size(4, 4, 65537, 0, nullptr, nullptr);       // more empty strips than allowed
     image.size(4, std::int64_t(1) << 40, 0, 0, nullptr, nullptr);
     ASSERT_EQ(log.lines().size(), 10u);
     for (const auto& line : log.utf8())
