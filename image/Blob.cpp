@@ -27,16 +27,18 @@ Blob::~Blob() { delete mapper_; }
 
 void Blob::update(const void* data, int length)
 {
-    delete mapper_;
-    mapper_ = nullptr;
-    if (length <= 0 || !data)
-        return;
-    auto* fresh = new trx::MemMapObjectMapper(static_cast<std::size_t>(length));
-    if (fresh->Size() != static_cast<std::size_t>(length)) {
-        delete fresh;
-        return;
+    // The new bytes are copied before the old store goes: `data` may point into it.
+    trx::MemMapObjectMapper* fresh = nullptr;
+    if (length > 0 && data) {
+        fresh = new trx::MemMapObjectMapper(static_cast<std::size_t>(length));
+        if (fresh->Size() == static_cast<std::size_t>(length)) {
+            std::memcpy(fresh->get_writeable(), data, static_cast<std::size_t>(length));
+        } else {
+            delete fresh;
+            fresh = nullptr;
+        }
     }
-    std::memcpy(fresh->get_writeable(), data, static_cast<std::size_t>(length));
+    delete mapper_;
     mapper_ = fresh;
 }
 

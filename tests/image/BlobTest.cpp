@@ -20,6 +20,11 @@ TEST(Blob, UpdateReplacesTheContent)
     blob.update("first content", 13);
     blob.update("abc", 3);
     EXPECT_EQ(contentOf(blob), "abc");
+    // From its own bytes, with no other holder: copied before the old store goes.
+    blob.update(blob.data(), static_cast<int>(blob.length()));
+    EXPECT_EQ(contentOf(blob), "abc");
+    blob.update(blob.data() + 1, 2);
+    EXPECT_EQ(contentOf(blob), "bc");
 }
 
 TEST(Blob, CopiesHoldTheSameBytesAndSurviveTheOriginal)
