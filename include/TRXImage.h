@@ -334,13 +334,15 @@ public:
     ///@{
     /// Levels curve: black point `low`, white point `high` (fractions of full scale)
     /// and `gamma`. False (image unchanged) unless high > low and gamma > 0, or when
-    /// the image has no 3- or 4-byte colour pixels.
+    /// the image has no 3- or 4-byte colour pixels. An image with no lines or no
+    /// columns (a new one too) gives true.
     bool level(double low, double high, double gamma);
     /// Resamples to `width` x `height` with a separable four-tap cubic. Sizes below 1,
     /// the current size, and packed or bilevel images leave the image unchanged.
     void resize(int width, int height);
     /// Packs an RGB image whose every pixel is grey to one bit per pixel (set where
-    /// grey is not 0). False (image unchanged) otherwise.
+    /// grey is not 0). False (image unchanged) otherwise. An image with no lines (a
+    /// new one too) has no pixel that is not grey and is reduced.
     bool ReduceIfPossible();
     ///@}
 

@@ -87,6 +87,9 @@ bool TarvexImage::level(double low, double high, double gamma)
     if (!(high > low) || !(gamma > 0.0))
         return false;
     TarvexImageImpl& im = *impl_;
+    // No sample to change, whatever the colour model (a new image has none yet).
+    if (im.rows == 0 || im.columns == 0)
+        return true;
     // Only pixels of three (R, G, B) or, for CMYK, four samples have a curve.
     const int samples = im.isCMYK ? 4 : 3;
     if (!im.isTrueColour || im.bytesPerPixel != samples || im.columns < 0 || im.rows < 0)
@@ -96,8 +99,6 @@ bool TarvexImage::level(double low, double high, double gamma)
     if (!stripsCoverLines(im.colourStrips, im.rows, im.linesPerStrip, im.bytesPerLine))
         return false;
     const auto lineSamples = static_cast<std::size_t>(im.columns * samples);
-    if (im.rows == 0 || lineSamples == 0)
-        return true;
 
     // The curve is pure, so filling all 256 entries before the first sample gives the
     // same bytes as filling them on first use, and the loop needs no test per sample.

@@ -199,9 +199,11 @@ const ReduceKernels& reduceKernels()
 bool TarvexImage::ReduceIfPossible()
 {
     TarvexImageImpl& im = *impl_;
-    if (im.isCMYK || !im.isTrueColour || im.bytesPerPixel != 3 || im.columns < 0 || im.rows < 0)
+    if (im.isCMYK || !im.isTrueColour || im.columns < 0 || im.rows < 0)
         return false;
-    if (im.columns > INT64_MAX / 3 || im.bytesPerLine < 3 * im.columns)
+    // With no lines there is no pixel to test, so every pixel is grey: a new image,
+    // never sized, reduces whatever its bytes per pixel.
+    if (im.rows > 0 && (im.bytesPerPixel != 3 || im.columns > INT64_MAX / 3 || im.bytesPerLine < 3 * im.columns))
         return false;
     if (!stripsCoverLines(im.colourStrips, im.rows, im.linesPerStrip, im.bytesPerLine))
         return false;

@@ -116,6 +116,8 @@ TEST(Level, CmykWorkedExamples)
 
 TEST(Level, EmptyImagesSucceedUnchanged)
 {
+    TarvexImage fresh;  // never sized: one byte a pixel, yet no sample to refuse
+    EXPECT_TRUE(fresh.level(0.1, 0.9, 1.0));
     TarvexImage noLines;
     noLines.colourSpace(TarvexImage::colourSpaceRGB);
     noLines.size(5, 0, 0, 0, nullptr, nullptr);

@@ -111,6 +111,9 @@ TEST(Reduce, ImageWithoutLinesIsReduced)
     EXPECT_TRUE(image.ReduceIfPossible());
     EXPECT_EQ(image.bitsPerPixel(), 8);
     EXPECT_EQ(image.bytesPerLine(), 4);
+    TarvexImage fresh;  // never sized: one byte a pixel, yet no pixel to test
+    EXPECT_TRUE(fresh.ReduceIfPossible());
+    EXPECT_EQ(fresh.bitsPerPixel(), 8);
 }
 
 TEST(Reduce, RandomGreyImagesMatchBitByBitWithAlphaKept)
