@@ -6,12 +6,11 @@
 #include <vector>
 
 #include "image/ImageImpl.h"
+#include "image/Log.h"
 #include "ops/NewStrips.h"
 #include "ops/ResizeKernels.h"
 
 namespace {
-
-constexpr std::int64_t kStripTarget = std::int64_t(1) << 24;  // 16 MiB of lines per strip
 
 // One axis: destination index i samples the source around (i + 0.5) x ratio - 0.5.
 struct AxisMap {
@@ -156,19 +155,13 @@ void TarvexImage::resize(int width, int height)
         !stripsCoverLines(im.colourStrips, h, im.linesPerStrip, im.bytesPerLine))
         return;
 
-    // The new layout, with the limits size() keeps: lines and strips addressable in 32
-    // bits, and no strip wholly beyond the last line.
     const std::int64_t newLineBytes = std::int64_t(b) * width;
-    if (newLineBytes > INT32_MAX)
+    NewLayout layout;
+    if (const wchar_t* refusal = planNewStrips(newLineBytes, height, layout)) {
+        LogMessage(L"resize() refused for %d x %d pixels: %ls", width, height, refusal);
         return;
-    std::int64_t stripCount = newLineBytes * height / kStripTarget;
-    if (stripCount == 0)
-        stripCount = 1;
-    if (stripCount > height)
-        return;
-    const std::int64_t linesPerStrip = (height - 1 + stripCount) / stripCount;
-    if (linesPerStrip > INT32_MAX / newLineBytes)
-        return;
+    }
+    const std::int64_t linesPerStrip = layout.linesPerStrip;
 
     const bool alpha = im.hasAlpha();
     // Alpha strips that do not hold every line count as a zero plane, which resamples
@@ -181,11 +174,16 @@ void TarvexImage::resize(int width, int height)
 
     // Everything new is built aside; the image changes only once all of it exists.
     StripVector colour;
-    if (!makeStrips(colour, stripCount, newLineBytes * linesPerStrip, true))
-        return;
     StripVector alphaStrips;
-    if (alpha && !makeStrips(alphaStrips, stripCount, std::int64_t(width) * linesPerStrip, true))
+    if (!makeStrips(colour, layout.heldStrips, newLineBytes * linesPerStrip, true) ||
+        (alpha && !makeStrips(alphaStrips, layout.heldStrips, std::int64_t(width) * linesPerStrip, true))) {
+        clearStrips(colour);
+        LogMessage(L"resize() could not allocate the strips of %d x %d pixels", width, height);
         return;
+    }
+    colour.resize(static_cast<std::size_t>(layout.strips));
+    if (alpha)
+        alphaStrips.resize(static_cast<std::size_t>(layout.strips));
 
     PlaneResampler(horizontal, vertical, w, h, width, height, b)
         .run(im.colourStrips, im.linesPerStrip, im.bytesPerLine, colour, linesPerStrip, newLineBytes);

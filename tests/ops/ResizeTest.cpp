@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "image/ImageImpl.h"
+#include "ops/NewStrips.h"
 #include "ops/ResizeKernels.h"
 #include "support/OpsImages.h"
 #include "support/TestSupport.h"
@@ -179,9 +180,14 @@ TEST(Resize, RefusedSizesAndImagesChangeNothing)
     TarvexImage image = trxtest::makeImage(TarvexImage::colourSpaceRGB, trxtest::randomPlane(8, 6, 3, random), 2);
     trxtest::setAlpha(image, trxtest::randomPlane(8, 6, 1, random));
     const auto before = trxtest::snapshot(image);
+    trxtest::LogCapture log;
     for (auto size : std::vector<std::pair<int, int>>{{8, 6}, {0, 6}, {8, 0}, {-3, 4}, {4, -1}, {INT_MAX, 6}})
         image.resize(size.first, size.second);
     EXPECT_TRUE(trxtest::snapshot(image) == before);
+    // Only the size the layout cannot hold says why; the others are silent.
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.utf8()[0],
+              "[TRXImage] resize() refused for 2147483647 x 6 pixels: a line longer than 2147483647 bytes\n");
 
     TarvexImage reduced = trxtest::makeImage(TarvexImage::colourSpaceRGB, Plane(8, 6, 3));
     ASSERT_TRUE(reduced.ReduceIfPossible());
@@ -223,6 +229,33 @@ TEST(Resize, NewStripsFollowTheSixteenMebibyteRule)
     TarvexImage::LinePointer line;
     ASSERT_TRUE(large.setupAlphaLinePointer(line, 3412));
     EXPECT_EQ(line.get()[4095], 0);  // a zero alpha plane resamples to zeros
+}
+
+// Lines longer than 16 MiB give more strips than lines: one line each, and the strips
+// past the last line stay empty (4 x 4 RGB to 8 000 000 x 10: 14 strips, 10 used).
+TEST(Resize, NewLayoutHoldsEveryLineWithinThirtyTwoBitOffsets)
+{
+    struct Row {
+        std::int64_t lineBytes, rows;
+        std::int64_t strips, linesPerStrip, heldStrips;
+        const wchar_t* refusal;
+    };
+    const Row rows[] = {
+        {24000000, 10, 14, 1, 10, nullptr},
+        {std::int64_t(1) << 25, 1, 2, 1, 1, nullptr},
+        {INT32_MAX, std::int64_t(1) << 20, 0, 0, 0, L"more bytes than the address space holds"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.lineBytes) + " x " + std::to_string(row.rows));
+        NewLayout layout;
+        const wchar_t* refusal = planNewStrips(row.lineBytes, row.rows, layout);
+        EXPECT_EQ(std::wstring(refusal ? refusal : L""), std::wstring(row.refusal ? row.refusal : L""));
+        if (refusal)
+            continue;
+        EXPECT_EQ(layout.strips, row.strips);
+        EXPECT_EQ(layout.linesPerStrip, row.linesPerStrip);
+        EXPECT_EQ(layout.heldStrips, row.heldStrips);
+    }
 }
 
 TEST(Resize, RandomImagesMatchReferenceWithAlpha)
