@@ -77,7 +77,8 @@ public:
     /// Opens the file (UTF-32 path). On failure returns false and, when `error` is
     /// given, fills it in.
     virtual bool Open(const wchar_t* path, unsigned openFlags, CFileException* error = nullptr);
-    /// Opens the file (UTF-8 path).
+    /// Opens the file (UTF-8 path; other bytes are passed to the system as they are,
+    /// and the kept name shows them as U+FFFD). Never throws: failure as above.
     bool Open(const char* path, unsigned openFlags, CFileException* error = nullptr);
     /// Writes all `count` bytes; throws CFileException* on failure (a full disk, a
     /// closed file).

@@ -129,7 +129,9 @@ bool CFile::Open(const char* path, unsigned openFlags, CFileException* error)
     }
     if (openFlags & modeCreate)
         flags |= O_CREAT | ((openFlags & modeNoTruncate) ? 0 : O_TRUNC);
-    m_strFileName = Utf8ToWide(path ? path : "").str();
+    // A Linux file name is any byte string: bytes that are not UTF-8 open as they
+    // are and show as U+FFFD in the name kept for messages.
+    m_strFileName = wideForDisplay(path ? path : "");
     const int fd = path ? ::open(path, flags, 0666) : -1;
     if (fd < 0) {
         const long code = path ? errno : ENOENT;

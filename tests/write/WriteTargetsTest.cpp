@@ -150,6 +150,20 @@ TEST(FileTarget, ClosedFileGivesFalse)
     EXPECT_EQ(log.lines().size(), 1u);
 }
 
+// A Linux name is any bytes: one that is not UTF-8 opens, or fails as any other open
+// does, with U+FFFD in the name kept for messages; nothing throws.
+TEST(FileTarget, NarrowPathThatIsNotUtf8OpensOrFailsLikeAnyOther)
+{
+    trxtest::TempDir dir;
+    CFile file;
+    CFileException error;
+    ASSERT_TRUE(file.Open(dir.file("a\xFF.bin").c_str(), CFile::modeCreate | CFile::modeWrite, &error));
+    EXPECT_EQ(file.GetFilePath().substr(file.GetFilePath().size() - 6), L"a\uFFFD.bin");
+    EXPECT_FALSE(file.Open(dir.file("missing/a\xFF.bin").c_str(), CFile::modeWrite, &error));
+    EXPECT_EQ(error.m_cause, CFileException::fileNotFound);
+    EXPECT_NE(error.m_strFileName.find(L"missing/a\uFFFD.bin"), std::wstring::npos);
+}
+
 // The target is not touched: no log line, no byte, no growth.
 TEST(Targets, NoWriterOrNoProxySupportLeavesTargetsUntouched)
 {
