@@ -64,6 +64,10 @@ void applyOptions(OIIO::ImageSpec& spec, const trx::WriteOptions& options)
         case Kind::Int: spec.attribute(a.name, a.intValue); break;
         case Kind::Float: spec.attribute(a.name, a.floatValue); break;
         case Kind::Text: spec.attribute(a.name, a.text); break;
+        case Kind::Bytes:
+            spec.attribute(a.name, OIIO::TypeDesc(OIIO::TypeDesc::UINT8, static_cast<int>(a.bytes.size())),
+                           a.bytes.data());
+            break;
         }
     }
 }

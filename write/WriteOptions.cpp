@@ -1,5 +1,7 @@
 #include "trx/WriteOptions.h"
 
+#include "TRXImage.h"
+
 namespace trx {
 
 WriteOptions& WriteOptions::quality(int value)
@@ -12,25 +14,34 @@ WriteOptions& WriteOptions::compression(const std::string& name) { return attrib
 
 WriteOptions& WriteOptions::attribute(const std::string& name, int value)
 {
-    attributes_.push_back({name, Attribute::Kind::Int, value, 0.0f, {}});
+    attributes_.push_back({name, Attribute::Kind::Int, value, 0.0f, {}, {}});
     return *this;
 }
 
 WriteOptions& WriteOptions::attribute(const std::string& name, float value)
 {
-    attributes_.push_back({name, Attribute::Kind::Float, 0, value, {}});
+    attributes_.push_back({name, Attribute::Kind::Float, 0, value, {}, {}});
     return *this;
 }
 
 WriteOptions& WriteOptions::attribute(const std::string& name, const std::string& value)
 {
-    attributes_.push_back({name, Attribute::Kind::Text, 0, 0.0f, value});
+    attributes_.push_back({name, Attribute::Kind::Text, 0, 0.0f, value, {}});
     return *this;
 }
 
 WriteOptions& WriteOptions::attribute(const std::string& name, const char* value)
 {
     return attribute(name, std::string(value ? value : ""));
+}
+
+WriteOptions& WriteOptions::iccProfile(const Blob& profile)
+{
+    if (profile.length() <= 0)
+        return *this;
+    const auto* first = reinterpret_cast<const unsigned char*>(profile.data());
+    attributes_.push_back({"ICCProfile", Attribute::Kind::Bytes, 0, 0.0f, {}, {first, first + profile.length()}});
+    return *this;
 }
 
 }  // namespace trx

@@ -5,6 +5,8 @@
 
 #include "trx/Export.h"
 
+class Blob;
+
 /// @file
 /// Per-call settings for the writer, beyond the resolution and quality that every write
 /// passes: the format's compression and any further OpenImageIO output attribute.
@@ -17,14 +19,15 @@ namespace trx {
 /// what the overloads without options write.
 class TRX_API WriteOptions {
 public:
-    /// One attribute: a name and an int, float or text value.
+    /// One attribute: a name and an int, float, text or byte-array value.
     struct Attribute {
-        enum class Kind { Int, Float, Text };
+        enum class Kind { Int, Float, Text, Bytes };
         std::string name;
         Kind kind = Kind::Int;
         int intValue = 0;
         float floatValue = 0.0f;
         std::string text;
+        std::vector<unsigned char> bytes;
     };
 
     /// JPEG quality 0-100; -1 (the default) leaves the writer's own.
@@ -38,6 +41,9 @@ public:
     WriteOptions& attribute(const std::string& name, float value);
     WriteOptions& attribute(const std::string& name, const std::string& value);
     WriteOptions& attribute(const std::string& name, const char* value);
+    /// An ICC profile to embed: the attribute "ICCProfile" holding the profile's bytes.
+    /// An empty profile adds nothing.
+    WriteOptions& iccProfile(const Blob& profile);
     const std::vector<Attribute>& attributes() const { return attributes_; }
 
 private:
