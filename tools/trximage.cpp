@@ -12,12 +12,14 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -55,6 +57,60 @@ std::wstring widen(const std::string& text)
     return out;
 }
 
+// Log lines arrive as UTF-32; a value that is no code point shows as U+FFFD.
+std::string utf8Of(const wchar_t* text)
+{
+    std::string out;
+    for (; *text; ++text) {
+        auto c = static_cast<std::uint32_t>(*text);
+        if (c > 0x10FFFF || (c >= 0xD800 && c < 0xE000))
+            c = 0xFFFD;
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            continue;
+        }
+        static const unsigned lead[] = {0, 0xC0, 0xE0, 0xF0};
+        const int extra = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+        out += static_cast<char>(lead[extra] | (c >> (6 * extra)));
+        for (int k = extra - 1; k >= 0; --k)
+            out += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
+    }
+    return out;
+}
+
+// The library's log lines for the file in hand, without their newline: they say why
+// a file failed, so they go with the tool's own message instead of straight to stderr.
+std::vector<std::string> fileLog;
+
+void collectLine(const wchar_t* line)
+{
+    std::string text = utf8Of(line);
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    fileLog.push_back(std::move(text));
+}
+
+// The collected lines without the library's prefix, for JSON.
+nlohmann::json logMessages()
+{
+    static const std::string prefix = "[TRXImage] ";
+    nlohmann::json messages = nlohmann::json::array();
+    for (const auto& line : fileLog)
+        messages.push_back(line.compare(0, prefix.size(), prefix) == 0 ? line.substr(prefix.size()) : line);
+    return messages;
+}
+
+// Prints `failure` (when there is one) and the collected lines below it, then starts
+// the next file's lines afresh.
+void reportLog(const std::string& failure)
+{
+    if (!failure.empty())
+        std::fprintf(stderr, "trximage: %s\n", failure.c_str());
+    for (const auto& line : fileLog)
+        std::fprintf(stderr, "  %s\n", line.c_str());
+    fileLog.clear();
+}
+
 nlohmann::json describe(TarvexImage& image)
 {
     return {{"columns", image.columns()},
@@ -86,23 +142,22 @@ int runInfo(const std::vector<std::string>& files, bool json)
     nlohmann::json all = nlohmann::json::array();
     for (const auto& file : files) {
         TarvexImage image;
-        if (!image.open(file)) {
-            std::fprintf(stderr, "trximage: cannot read %s\n", file.c_str());
+        const bool read = image.open(file);
+        if (!read)
             status = kFailed;
-            if (json)
-                all.push_back({{"file", file}, {"error", "cannot read"}});
-            continue;
-        }
         if (json) {
-            nlohmann::json entry = describe(image);
+            nlohmann::json entry = read ? describe(image) : nlohmann::json{{"error", "cannot read"}};
             entry["file"] = file;
+            entry["errors"] = logMessages();
             all.push_back(entry);
-        } else {
+        } else if (read) {
             printDescription(file, image);
         }
+        reportLog(read ? "" : "cannot read " + file);
     }
+    // File names are bytes; those that are not UTF-8 show U+FFFD rather than fail.
     if (json)
-        std::cout << all.dump(2) << "\n";
+        std::cout << all.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     return status;
 }
 
@@ -174,13 +229,15 @@ bool convertOne(const std::string& in, const std::string& out, const Edits& edit
 {
     TarvexImage image;
     if (!image.open(in)) {
-        std::fprintf(stderr, "trximage: cannot read %s\n", in.c_str());
+        reportLog("cannot read " + in);
         return false;
     }
     if (!edits.iccOut.empty() && !image.saveIccProfile(widen(edits.iccOut)))
         std::fprintf(stderr, "trximage: %s has no ICC profile to save\n", in.c_str());
-    if (!applyEdits(image, edits, in))
+    if (!applyEdits(image, edits, in)) {
+        reportLog("");
         return false;
+    }
     trx::WriteOptions options;
     options.quality(edits.quality);
     addFastDeflate(options, out);
@@ -189,8 +246,7 @@ bool convertOne(const std::string& in, const std::string& out, const Edits& edit
     for (const auto& [key, value] : edits.attributes)
         addAttribute(options, key, value);
     const bool written = image.write(out, options);
-    if (!written)
-        std::fprintf(stderr, "trximage: cannot write %s\n", out.c_str());
+    reportLog(written ? "" : "cannot write " + out);
     return written;
 }
 
@@ -392,6 +448,9 @@ int main(int argc, char** argv)
         return code == 0 ? kOk : kUsage;
     }
 
+    // The library's lines are shown with the file they belong to.
+    if (info->parsed() || convert->parsed())
+        TarvexImage::SetLog(collectLine);
     try {
         if (info->parsed())
             return runInfo(infoFiles, json);

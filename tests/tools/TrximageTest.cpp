@@ -19,10 +19,12 @@ struct ProgramRun {
     std::string out;
 };
 
-// Runs trximage with `arguments` (already quoted), standard error folded into the output.
-ProgramRun trximage(const std::string& arguments)
+// Runs trximage with `arguments` (already quoted) in `folder` (else here), standard
+// error folded into the output unless the arguments redirect it.
+ProgramRun trximage(const std::string& arguments, const std::string& folder = "")
 {
-    const std::string command = std::string(TRXIMAGE_PROGRAM) + " " + arguments + " 2>&1";
+    const std::string command =
+        (folder.empty() ? "" : "cd '" + folder + "' && ") + TRXIMAGE_PROGRAM + " 2>&1 " + arguments;
     FILE* pipe = popen(command.c_str(), "r");
     ProgramRun run{-1, {}};
     char buffer[4096];
@@ -160,6 +162,27 @@ TEST(Trximage, ExitStatusTellsUsageFromFailure)
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.out.find("[TRXImage] OpenImageIO cannot open " + dir.file("missing.png")), std::string::npos)
         << missing.out;
+}
+
+// The library's own lines say why: below the tool's message, and per file in JSON.
+TEST(Trximage, ErrorsCarryTheLibrarysLines)
+{
+    trxtest::TempDir dir;
+    writeGradient(dir.file("good.png"), 4, 4, 3);
+    const ProgramRun info =
+        trximage("info --json " + dir.file("missing.png") + " " + dir.file("good.png") + " 2>/dev/null");
+    EXPECT_EQ(info.status, 1);
+    const auto json = nlohmann::json::parse(info.out);
+    ASSERT_EQ(json.size(), 2u);
+    ASSERT_GE(json[0]["errors"].size(), 1u) << info.out;
+    EXPECT_EQ(json[0]["errors"][0], "OpenImageIO cannot open " + dir.file("missing.png"));
+    EXPECT_EQ(json[1]["errors"].size(), 0u);
+    const std::string out = dir.file("no/folder/out.png");
+    const ProgramRun convert = trximage("convert " + dir.file("good.png") + " " + out);
+    EXPECT_EQ(convert.status, 1);
+    EXPECT_NE(convert.out.find("trximage: cannot write " + out + "\n  [TRXImage] OpenImageIO for RGB fails to open"),
+              std::string::npos)
+        << convert.out;
 }
 
 TEST(Trximage, DemoNeedsNoInputAndWritesItsFiles)
