@@ -1,11 +1,13 @@
 // trximage: the command-line face of the library, built on its public API only.
 //
-// Exit status: 0 every file succeeded, 1 something failed, 2 usage error.
+// Exit status: 0 every file succeeded, 1 something failed, 2 usage error (then nothing
+// has been written).
 #include <TRXImage.h>
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -15,8 +17,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -225,68 +229,172 @@ bool applyEdits(TarvexImage& image, const Edits& edits, const std::string& name)
     return true;
 }
 
-bool convertOne(const std::string& in, const std::string& out, const Edits& edits)
+struct Job {
+    std::string in;
+    std::string out;
+};
+
+bool convertOne(const Job& job, const Edits& edits)
 {
     TarvexImage image;
-    if (!image.open(in)) {
-        reportLog("cannot read " + in);
+    if (!image.open(job.in)) {
+        reportLog("cannot read " + job.in);
         return false;
     }
     if (!edits.iccOut.empty() && !image.saveIccProfile(widen(edits.iccOut)))
-        std::fprintf(stderr, "trximage: %s has no ICC profile to save\n", in.c_str());
-    if (!applyEdits(image, edits, in)) {
+        std::fprintf(stderr, "trximage: %s has no ICC profile to save\n", job.in.c_str());
+    if (!applyEdits(image, edits, job.in)) {
         reportLog("");
         return false;
     }
     trx::WriteOptions options;
     options.quality(edits.quality);
-    addFastDeflate(options, out);
+    addFastDeflate(options, job.out);
     if (!edits.compression.empty())
         options.compression(edits.compression);
     for (const auto& [key, value] : edits.attributes)
         addAttribute(options, key, value);
-    const bool written = image.write(out, options);
-    reportLog(written ? "" : "cannot write " + out);
+    const bool written = image.write(job.out, options);
+    reportLog(written ? "" : "cannot write " + job.out);
     return written;
+}
+
+// IN OUT; or, once --out-dir or --format is given, every name is an input, written to
+// that folder (else its own) under its own name with that extension (else its own).
+std::vector<Job> planJobs(const std::vector<std::string>& files, const std::string& outDir, const std::string& format)
+{
+    if (outDir.empty() && format.empty())
+        return {{files[0], files[1]}};
+    const std::string extension = format.empty() || format[0] == '.' ? format : "." + format;
+    std::vector<Job> jobs;
+    for (const auto& in : files) {
+        fs::path name = fs::path(in).filename();
+        if (!extension.empty())
+            name.replace_extension(extension);
+        const fs::path folder = outDir.empty() ? fs::path(in).parent_path() : fs::path(outDir);
+        jobs.push_back({in, (folder / name).string()});
+    }
+    return jobs;
+}
+
+// Two names meet when they spell the same absolute path once the existing folders and
+// links are resolved, or when both exist as one file (a hard link, a link the spelling
+// does not show).
+struct Identity {
+    std::string path;
+    bool exists = false;
+    std::pair<dev_t, ino_t> file{};
+};
+
+Identity identify(const std::string& name)
+{
+    Identity id;
+    std::error_code ec;
+    const fs::path full = fs::weakly_canonical(fs::absolute(name, ec), ec);
+    id.path = ec ? fs::path(name).lexically_normal().string() : full.string();
+    struct stat st {};
+    if (::stat(name.c_str(), &st) == 0) {
+        id.exists = true;
+        id.file = {st.st_dev, st.st_ino};
+    }
+    return id;
+}
+
+// The files of a run, each with the command-line name that brought it in.
+class FileSet {
+public:
+    const std::string* find(const Identity& id) const
+    {
+        if (auto at = byPath_.find(id.path); at != byPath_.end())
+            return &at->second;
+        if (auto at = byFile_.find(id.file); id.exists && at != byFile_.end())
+            return &at->second;
+        return nullptr;
+    }
+    void add(const Identity& id, const std::string& name)
+    {
+        byPath_.emplace(id.path, name);
+        if (id.exists)
+            byFile_.emplace(id.file, name);
+    }
+
+private:
+    std::map<std::string, std::string> byPath_;
+    std::map<std::pair<dev_t, ino_t>, std::string> byFile_;
+};
+
+// Every way the run would lose a file: an output that is one of the inputs, or that
+// two inputs would both write. Checked before anything is written.
+std::vector<std::string> findClashes(const std::vector<Job>& jobs, const std::string& iccOut)
+{
+    std::vector<std::string> clashes;
+    FileSet inputs, outputs;
+    for (const auto& job : jobs)
+        inputs.add(identify(job.in), job.in);
+    for (const auto& job : jobs) {
+        const Identity out = identify(job.out);
+        if (const std::string* in = inputs.find(out))
+            clashes.push_back("the output " + job.out + " is the input " + *in);
+        else if (const std::string* other = outputs.find(out))
+            clashes.push_back(*other + " and " + job.in + " would both be written to " + job.out);
+        else
+            outputs.add(out, job.in);
+    }
+    if (iccOut.empty())
+        return clashes;
+    const Identity icc = identify(iccOut);
+    if (jobs.size() > 1)
+        clashes.push_back("each of the " + std::to_string(jobs.size()) + " inputs would write its profile to " +
+                          iccOut);
+    else if (const std::string* in = inputs.find(icc))
+        clashes.push_back("the profile file " + iccOut + " is the input " + *in);
+    else if (outputs.find(icc))
+        clashes.push_back("the profile file " + iccOut + " is the output " + jobs[0].out);
+    return clashes;
 }
 
 int runConvert(const std::vector<std::string>& files, const std::string& outDir, const std::string& format,
                const Edits& edits)
 {
-    if (outDir.empty()) {
-        if (files.size() != 2) {
-            std::fprintf(stderr, "trximage convert: give IN OUT, or several inputs with --out-dir and --format\n");
-            return kUsage;
-        }
-        return convertOne(files[0], files[1], edits) ? kOk : kFailed;
-    }
-    if (format.empty()) {
-        std::fprintf(stderr, "trximage convert: --out-dir needs --format EXT\n");
+    const bool batch = !outDir.empty() || !format.empty();
+    if (!batch && files.size() != 2) {
+        std::fprintf(stderr, "trximage convert: give IN OUT, or inputs with --out-dir and/or --format\n");
         return kUsage;
     }
+    const std::vector<Job> jobs = planJobs(files, outDir, format);
+    if (const auto clashes = findClashes(jobs, edits.iccOut); !clashes.empty()) {
+        std::fprintf(stderr, "trximage convert: refused, nothing written:\n");
+        for (const auto& clash : clashes)
+            std::fprintf(stderr, "  %s\n", clash.c_str());
+        return kUsage;
+    }
+    if (!batch)
+        return convertOne(jobs[0], edits) ? kOk : kFailed;
+
     std::error_code ec;
-    fs::create_directories(outDir, ec);
-    const std::string extension = format[0] == '.' ? format : "." + format;
+    if (!outDir.empty() && !fs::create_directories(outDir, ec) && ec) {
+        std::fprintf(stderr, "trximage: cannot create %s: %s\n", outDir.c_str(), ec.message().c_str());
+        return kFailed;
+    }
     const bool terminal = isatty(fileno(stderr)) != 0;
     const auto start = std::chrono::steady_clock::now();
     std::size_t done = 0, failed = 0;
-    for (const auto& in : files) {
-        const fs::path out = fs::path(outDir) / fs::path(in).filename().replace_extension(extension);
-        if (!convertOne(in, out.string(), edits)) {
+    for (const auto& job : jobs) {
+        if (!convertOne(job, edits)) {
             ++failed;
-            std::fprintf(stderr, "trximage: failed: %s\n", in.c_str());
+            std::fprintf(stderr, "trximage: failed: %s\n", job.in.c_str());
         }
         ++done;
         if (terminal) {
             const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            std::fprintf(stderr, "\r%zu of %zu files, %.1f s", done, files.size(), elapsed);
-            if (done == files.size())
+            std::fprintf(stderr, "\r%zu of %zu files, %.1f s", done, jobs.size(), elapsed);
+            if (done == jobs.size())
                 std::fputc('\n', stderr);
         }
     }
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("converted %zu of %zu files to %s in %.2f s%s\n", done - failed, files.size(), outDir.c_str(), elapsed,
-                failed ? "; some failed" : "");
+    std::printf("converted %zu of %zu files%s%s in %.2f s%s\n", done - failed, jobs.size(),
+                outDir.empty() ? "" : " to ", outDir.c_str(), elapsed, failed ? "; some failed" : "");
     return failed ? kFailed : kOk;
 }
 
@@ -404,6 +512,12 @@ int main(int argc, char** argv)
 {
     CLI::App app{"trximage: open, inspect, edit and write raster images with the TRXImage library"};
     app.require_subcommand(1);
+    // The parser would only say that a command is missing; name the word instead.
+    if (argc > 1 && argv[1][0] != '-' && std::strcmp(argv[1], "info") != 0 && std::strcmp(argv[1], "convert") != 0 &&
+        std::strcmp(argv[1], "demo") != 0) {
+        std::fprintf(stderr, "trximage: unknown command '%s' (the commands are info, convert and demo)\n", argv[1]);
+        return kUsage;
+    }
 
     CLI::App* info = app.add_subcommand("info", "Print what the library reads from image files");
     std::vector<std::string> infoFiles;
@@ -412,13 +526,16 @@ int main(int argc, char** argv)
     info->add_flag("--json", json, "Machine-readable output");
 
     CLI::App* convert = app.add_subcommand(
-        "convert", "Convert IN to OUT (format by OUT's extension), or a batch with --out-dir and --format");
+        "convert", "Convert IN to OUT (format by OUT's extension), or a batch of inputs with --out-dir and/or "
+                   "--format. An output that is an input, or that two inputs would write, is refused before "
+                   "anything is written");
     std::vector<std::string> convertFiles;
     std::string outDir, format, sizeText, levelText;
     double scale = 0;
     Edits edits;
-    convert->add_option("FILES", convertFiles, "IN OUT, or several inputs with --out-dir")->required();
-    convert->add_option("--quality", edits.quality, "JPEG quality 0-100 (default: the writer's)");
+    convert->add_option("FILES", convertFiles, "IN OUT, or inputs with --out-dir and/or --format")->required();
+    convert->add_option("--quality", edits.quality, "JPEG quality 0-100 (default: the writer's)")
+        ->check(CLI::Range(0, 100));
     auto* resizeOption = convert->add_option("--resize", sizeText, "New size WIDTHxHEIGHT");
     convert->add_option("--scale", scale, "New size in percent of the old")->excludes(resizeOption);
     convert->add_option("--level", levelText, "Levels LOW,HIGH,GAMMA (LOW and HIGH as fractions, 0 to 1)");
@@ -434,8 +551,10 @@ int main(int argc, char** argv)
                      "Further writer attribute NAME=VALUE (repeatable; PNG defaults to "
                      "png:compressionLevel=3)")
         ->allow_extra_args(false);
-    convert->add_option("--out-dir", outDir, "Folder for a batch of outputs");
-    convert->add_option("--format", format, "Output extension for a batch (png, jpg, tif, ...)");
+    convert->add_option("--out-dir", outDir, "Folder for the outputs; every name is then an input");
+    convert->add_option("--format", format,
+                        "Output extension (png, jpg, tif, ...); every name is then an input, written beside "
+                        "itself unless --out-dir is given");
 
     CLI::App* demo = app.add_subcommand("demo", "Build an image, run every operation, write files (no input needed)");
     std::string demoDir;

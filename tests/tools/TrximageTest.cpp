@@ -4,12 +4,14 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
 #include <OpenImageIO/imageio.h>
 #include <nlohmann/json.hpp>
 
+#include "support/ReadFiles.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -153,7 +155,11 @@ TEST(Trximage, ExitStatusTellsUsageFromFailure)
 {
     trxtest::TempDir dir;
     EXPECT_EQ(trximage("").status, 2);
-    EXPECT_EQ(trximage("frobnicate").status, 2);
+    const ProgramRun unknown = trximage("frobnicate");
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.out.find("unknown command 'frobnicate'"), std::string::npos) << unknown.out;
+    EXPECT_EQ(trximage("convert a.png b.jpg --quality 101").status, 2);
+    EXPECT_EQ(trximage("convert a.png b.jpg --quality -1").status, 2);
     EXPECT_EQ(trximage("convert only-one.png").status, 2);
     EXPECT_EQ(trximage("convert a.png b.png --resize 10by10").status, 2);
     EXPECT_EQ(trximage("convert a.png b.png --level 0.1").status, 2);
@@ -162,6 +168,58 @@ TEST(Trximage, ExitStatusTellsUsageFromFailure)
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.out.find("[TRXImage] OpenImageIO cannot open " + dir.file("missing.png")), std::string::npos)
         << missing.out;
+}
+
+// Every file of `folder` and below with its bytes.
+std::map<std::string, trxtest::Bytes> filesUnder(const std::string& folder)
+{
+    std::map<std::string, trxtest::Bytes> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        files[entry.path().string()] = trxtest::readFile(entry.path().string());
+    return files;
+}
+
+// An output that is an input (by spelling, symbolic or hard link), or that two inputs
+// would write, is refused before anything is written; other files are overwritten.
+TEST(Trximage, ConvertNeverLosesAFile)
+{
+    trxtest::TempDir dir;
+    writeGradient(dir.file("a.png"), 6, 4, 3);
+    writeGradient(dir.file("b.png"), 5, 4, 3);
+    for (const char* name : {"hopper.jpg", "hopper.tif", "hopper.gif", "x.tif"})
+        writeGradient(dir.file(name), 4, 4, 3);
+    std::filesystem::create_symlink("a.png", dir.file("link.png"));
+    std::filesystem::create_hard_link(dir.file("a.png"), dir.file("hard.png"));
+    struct Row {
+        const char* arguments;
+        const char* says;
+    };
+    const Row refused[] = {
+        {"b.png --out-dir .", "the output ./b.png is the input b.png"},
+        {"a.png link.png", "the output link.png is the input a.png"},
+        {"a.png hard.png", "the output hard.png is the input a.png"},
+        {"x.tif x.png --format png", "the output x.png is the input x.png"},
+        {"hopper.jpg hopper.tif hopper.gif --out-dir out --format png",
+         "hopper.jpg and hopper.tif would both be written to out/hopper.png"},
+        {"a.png c.jpg --icc-out a.png", "the profile file a.png is the input a.png"},
+    };
+    const auto before = filesUnder(dir.path());
+    for (const Row& row : refused) {
+        SCOPED_TRACE(row.arguments);
+        const ProgramRun run = trximage(std::string("convert ") + row.arguments, dir.path());
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.out.find(row.says), std::string::npos) << run.out;
+        EXPECT_TRUE(filesUnder(dir.path()) == before);
+    }
+    // With --format every name is an input; an existing output that no input is, is
+    // overwritten.
+    trxtest::writeFile(dir.file("a.jpg"), {1, 2, 3});
+    const ProgramRun run = trximage("convert a.png b.png --format jpg", dir.path());
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(trxtest::readFile(dir.file("b.png")), before.at(dir.file("b.png")));
+    TarvexImage a, b;
+    EXPECT_TRUE(a.open(dir.file("a.jpg")) && a.columns() == 6);
+    EXPECT_TRUE(b.open(dir.file("b.jpg")) && b.columns() == 5);
 }
 
 // The library's own lines say why: below the tool's message, and per file in JSON.
