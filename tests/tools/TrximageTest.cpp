@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "support/ReadFiles.h"
 #include "support/TestSupport.h"
+#include "support/WriteFiles.h"
 
 namespace {
 
@@ -241,6 +243,69 @@ TEST(Trximage, ErrorsCarryTheLibrarysLines)
     EXPECT_NE(convert.out.find("trximage: cannot write " + out + "\n  [TRXImage] OpenImageIO for RGB fails to open"),
               std::string::npos)
         << convert.out;
+}
+
+// A profile of no real colour data: its length, colour space and signature in place.
+trxtest::Bytes iccProfile(const char* space)
+{
+    trxtest::Bytes profile(132, 0);
+    profile[3] = 132;
+    std::memcpy(&profile[16], space, 4);
+    std::memcpy(&profile[36], "acsp", 4);
+    return profile;
+}
+
+trxtest::Bytes iccOf(const std::string& path)
+{
+    const trxtest::Decoded decoded = trxtest::decodeFile(path);
+    const OIIO::ParamValue* p = decoded.spec.find_attribute("ICCProfile");
+    const auto* bytes = p ? static_cast<const unsigned char*>(p->data()) : nullptr;
+    return bytes ? trxtest::Bytes(bytes, bytes + p->type().size()) : trxtest::Bytes();
+}
+
+// The source's profile goes with the pixels unless --strip-icc, or unless it describes
+// another colour model than the one written (a grey profile on RGB output).
+TEST(Trximage, ConvertKeepsTheIccProfileUnlessStripped)
+{
+    trxtest::TempDir dir;
+    const trxtest::Bytes rgb = iccProfile("RGB "), grey = iccProfile("GRAY");
+    OIIO::ImageSpec colour(6, 4, 3, OIIO::TypeUInt8), mono(6, 4, 1, OIIO::TypeUInt8);
+    colour.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(rgb.size())), rgb.data());
+    mono.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(grey.size())), grey.data());
+    ASSERT_TRUE(trxtest::writeImage(dir.file("rgb.tif"), colour));
+    ASSERT_TRUE(trxtest::writeImage(dir.file("grey.tif"), mono));
+    const ProgramRun run = trximage("convert rgb.tif grey.tif --out-dir out --format jpg", dir.path());
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(iccOf(dir.file("out/rgb.jpg")), rgb);
+    EXPECT_TRUE(iccOf(dir.file("out/grey.jpg")).empty());
+    EXPECT_NE(run.out.find("grey.tif: its ICC profile describes 'GRAY'"), std::string::npos) << run.out;
+    ASSERT_EQ(trximage("convert rgb.tif stripped.png --strip-icc", dir.path()).status, 0);
+    EXPECT_TRUE(iccOf(dir.file("stripped.png")).empty());
+}
+
+// CMYK is shown as such, and the tool writes exactly what the library writes for the
+// image (CMYK where the format holds it): it converts nothing itself.
+TEST(Trximage, CmykIsShownAndWrittenByTheLibrary)
+{
+    trxtest::TempDir dir;
+    OIIO::ImageSpec spec(5, 4, 4, OIIO::TypeUInt8);
+    spec.attribute("tiff:ColorSpace", "CMYK");
+    ASSERT_TRUE(trxtest::writeImage(dir.file("cmyk.tif"), spec));
+    const ProgramRun info = trximage("info cmyk.tif", dir.path());
+    EXPECT_NE(info.out.find("5 x 4, CMYK, 32 bits per pixel"), std::string::npos) << info.out;
+    ASSERT_EQ(trximage("convert cmyk.tif --out-dir out", dir.path()).status, 0);
+    ASSERT_EQ(trximage("convert cmyk.tif out/cmyk.jpg", dir.path()).status, 0);
+    TarvexImage image;
+    ASSERT_TRUE(image.open(dir.file("cmyk.tif")));
+    for (const char* name : {"cmyk.tif", "cmyk.jpg"}) {
+        SCOPED_TRACE(name);
+        CBufferStream stream;
+        ASSERT_TRUE(image.write(name, -1, &stream));
+        const trxtest::Decoded own = trxtest::decodeBytes(name, stream.GetBuffer(), stream.GetPos());
+        const trxtest::Decoded tool = trxtest::decodeFile(dir.file(std::string("out/") + name));
+        EXPECT_EQ(tool.spec.channelnames, own.spec.channelnames);
+        EXPECT_EQ(tool.pixels, own.pixels);
+    }
 }
 
 TEST(Trximage, DemoNeedsNoInputAndWritesItsFiles)
