@@ -340,8 +340,9 @@ public:
     /// Resamples to `width` x `height` with a separable four-tap cubic. Sizes below 1,
     /// the current size, and packed or bilevel images leave the image unchanged. Lines
     /// longer than 16 MiB give strips of one line and empty strips past the last line.
-    /// A size whose lines or strips would not be addressable in 32 bits, or whose
-    /// strips cannot be allocated, is refused with a log line (image unchanged).
+    /// A size whose lines or strips would not be addressable in 32 bits, that needs
+    /// more memory than the machine has, or whose strips cannot be allocated, is
+    /// refused with a log line (image unchanged).
     void resize(int width, int height);
     /// Packs an RGB image whose every pixel is grey to one bit per pixel (set where
     /// grey is not 0). False (image unchanged) otherwise. An image with no lines (a

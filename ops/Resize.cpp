@@ -9,6 +9,7 @@
 #include "image/Log.h"
 #include "ops/NewStrips.h"
 #include "ops/ResizeKernels.h"
+#include "read/ReadLayout.h"
 
 namespace {
 
@@ -162,8 +163,19 @@ void TarvexImage::resize(int width, int height)
         return;
     }
     const std::int64_t linesPerStrip = layout.linesPerStrip;
-
     const bool alpha = im.hasAlpha();
+    // Mapped strips are faulted in as they are written, so a target beyond the machine's
+    // memory would end the process instead of failing an allocation: refuse it first.
+    // Beside the strips, the call holds a weight record and four float rows a column.
+    const auto perColumn = sizeof(std::int32_t) + 4 * sizeof(double) + 4 * sizeof(float) * static_cast<std::size_t>(b);
+    const double needed =
+        double(layout.heldStrips) * double(linesPerStrip) * double(newLineBytes + (alpha ? width : 0)) +
+        double(width) * double(perColumn);
+    if (needed > double(physicalMemory())) {
+        LogMessage(L"resize() refused for %d x %d pixels: more memory than this machine has", width, height);
+        return;
+    }
+
     // Alpha strips that do not hold every line count as a zero plane, which resamples
     // to zeros: the new strips start zeroed.
     const bool alphaReadable = alpha && im.alphaBytesPerLine >= w &&
