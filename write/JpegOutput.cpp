@@ -192,7 +192,7 @@ boolean emptyOutputBuffer(j_compress_ptr cinfo)
 void termDestination(j_compress_ptr cinfo)
 {
     Destination& d = destinationOf(cinfo);
-    if (!d.put(d.buffer.data(), d.buffer.size() - cinfo->dest->free_in_buffer) || (d.file && std::fflush(d.file)))
+    if (!d.put(d.buffer.data(), d.buffer.size() - cinfo->dest->free_in_buffer))
         ERREXIT(cinfo, JERR_FILE_WRITE);
 }
 
@@ -219,6 +219,7 @@ private:
     Kind kind_ = Kind::Rgb;
     bool created_ = false;  // cinfo_ holds libjpeg state
     bool started_ = false;  // lines may be written
+    bool failed_ = false;   // libjpeg or the target refused since the last close
     Bytes native_;
     Bytes row_;
 };
@@ -227,6 +228,7 @@ bool JpegOutput::fail()
 {
     errorfmt("JPEG error: {}", errors_.message);
     release();
+    failed_ = true;
     return false;
 }
 
@@ -255,6 +257,7 @@ bool JpegOutput::openFile(const std::string& name)
 bool JpegOutput::open(const std::string& name, const OIIO::ImageSpec& spec, OpenMode mode)
 {
     close();
+    failed_ = false;
     if (mode != Create) {
         errorfmt("{} does not support subimages or MIP levels", format_name());
         return false;
@@ -367,8 +370,11 @@ bool JpegOutput::write_scanline(int y, int z, OIIO::TypeDesc format, const void*
 
 bool JpegOutput::close()
 {
-    if (!created_)
-        return true;
+    if (!created_) {
+        const bool ok = !failed_;
+        failed_ = false;
+        return ok;
+    }
     if (!started_) {
         release();
         return true;
