@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "platform/LibjpegErrors.h"
 #include "read/ByteCursor.h"
 
@@ -241,6 +243,9 @@ bool JpegInput::read_native_scanlines(int subimage, int miplevel, int ybegin, in
 
 bool jpegFrameHasFourComponents(const std::string& path)
 {
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        return false;  // a pipe or device is not read ahead of the reader that gets it
     File file(std::fopen(path.c_str(), "rb"));
     if (!file)
         return false;
