@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "image/ImageImpl.h"
-#include "read/JpegInput.h"
 #include "read/ReaderConfig.h"
 #include "read/SpecInterpreter.h"
 #include "support/ReadFiles.h"
@@ -51,7 +49,6 @@ TEST(JpegInput, FourComponentFilesOpenAsLibjpegDecodesThem)
         int components = 0;
         const Bytes stored = libjpegSamples(readFile(path), components);
         ASSERT_EQ(components, 4);
-        EXPECT_TRUE(jpegFrameHasFourComponents(path));
 
         TarvexImage image;
         ASSERT_TRUE(image.open(path));
@@ -73,7 +70,6 @@ TEST(JpegInput, FourComponentFilesOpenAsLibjpegDecodesThem)
         JpegRecipe twin = row.recipe;
         twin.colour = JpegColour::Rgb;
         writeFile(dir.file("rgb.jpg"), libjpegFile(twin));
-        EXPECT_FALSE(jpegFrameHasFourComponents(dir.file("rgb.jpg")));
         auto ours = openReader(path);
         auto theirs = OIIO::ImageInput::open(dir.file("rgb.jpg"));
         ASSERT_TRUE(ours && theirs);
@@ -89,12 +85,5 @@ TEST(JpegInput, FourComponentFilesOpenAsLibjpegDecodesThem)
         ASSERT_TRUE(ours->read_scanlines(0, 0, 0, 1, 0, 3, 4, OIIO::TypeUInt8, k.data()));
         for (std::size_t x = 0; x < k.size(); ++x)
             ASSERT_EQ(k[x], stored[4 * x + 3]) << x;
-
-        // A private copy reopens the file through the same reader.
-        TarvexImage copy(image);
-        copy.modifyImage();
-        const auto& interpreter = TarvexImageAccess::impl(copy).interpreter;
-        ASSERT_TRUE(interpreter);
-        EXPECT_TRUE(interpreter->isCMYK());
     }
 }

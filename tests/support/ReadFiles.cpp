@@ -364,21 +364,17 @@ Bytes libjpegFile(const JpegRecipe& r)
     return file;
 }
 
-Bytes libjpegSamples(const Bytes& jpeg, int& components, Bytes* icc)
+Bytes libjpegSamples(const Bytes& jpeg, int& components)
 {
     jpeg_decompress_struct d{};
     LibjpegErrors errors;
     d.err = errors.attach();
     Bytes samples;
     components = 0;
-    JOCTET* profile = nullptr;
-    unsigned profileSize = 0;
     const bool decoded = guarded(errors, [&] {
         jpeg_create_decompress(&d);
         jpeg_mem_src(&d, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
-        jpeg_save_markers(&d, JPEG_APP0 + 2, 0xFFFF);
         jpeg_read_header(&d, TRUE);
-        jpeg_read_icc_profile(&d, &profile, &profileSize);
         if (d.num_components == 4)
             d.out_color_space = JCS_CMYK;
         jpeg_start_decompress(&d);
@@ -391,9 +387,6 @@ Bytes libjpegSamples(const Bytes& jpeg, int& components, Bytes* icc)
         jpeg_finish_decompress(&d);
     });
     jpeg_destroy_decompress(&d);
-    if (icc && profile)
-        icc->assign(profile, profile + profileSize);
-    std::free(profile);
     if (!decoded)
         samples.clear();
     return samples;

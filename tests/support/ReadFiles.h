@@ -99,8 +99,8 @@ struct JpegRecipe {
 // Samples from patternSample, quality 90.
 Bytes libjpegFile(const JpegRecipe& recipe);
 // The samples libjpeg decodes (four-component files as stored CMYK), interleaved; empty
-// when libjpeg refuses the bytes. The ICC profile goes to `icc` when given.
-Bytes libjpegSamples(const Bytes& jpeg, int& components, Bytes* icc = nullptr);
+// when libjpeg refuses the bytes.
+Bytes libjpegSamples(const Bytes& jpeg, int& components);
 
 // Interleaved 8-bit samples of every channel as OpenImageIO alone reads the file with
 // the library's reader configuration.
