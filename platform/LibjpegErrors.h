@@ -10,12 +10,11 @@
 // libjpeg reports an error by calling error_exit, which must not return; its default ends
 // the process. Ours jumps back to the guarded call that began the libjpeg work, so a bad
 // file or a refused write becomes a failed call with libjpeg's own message. Warnings
-// (damaged data that libjpeg recovers) are counted, never printed and never fatal.
+// (damaged data that libjpeg recovers) are neither printed nor fatal.
 struct LibjpegErrors {
     jpeg_error_mgr manager;  // first, so that libjpeg's pointer to it is a pointer to us
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX] = {};
-    long warnings = 0;
 
     // The error manager to put in a compress or decompress struct's `err`.
     jpeg_error_mgr* attach()
@@ -26,11 +25,7 @@ struct LibjpegErrors {
             (*info->err->format_message)(info, self->message);
             std::longjmp(self->jump, 1);
         };
-        manager.emit_message = [](j_common_ptr info, int level) {
-            if (level < 0)
-                ++reinterpret_cast<LibjpegErrors*>(info->err)->warnings;
-        };
-        manager.output_message = [](j_common_ptr) {};
+        manager.emit_message = [](j_common_ptr, int) {};
         return &manager;
     }
 };
