@@ -115,6 +115,9 @@ int main(int argc, char** argv)
     const Bytes jpeg = madeByOpenImageIO(scratch, ".jpg", 9, 4, 3);
     saveOpen("records.jpg", ".jpg",
              replaceJpegRecords(jpeg, joined(jpegSegment(0xE1, exifLittle), jpegSegment(0xED, photoshop))));
+    // Four-component JPEGs go to the library's own reader.
+    saveOpen("ycck.jpg", ".jpg", libjpegFile({JpegColour::Ycck, 9, 4, 1, 300, 300, exifLittle, {}, 1, true}));
+    saveOpen("cmyk.jpg", ".jpg", libjpegFile({JpegColour::PlainCmyk, 7, 5}));
     std::vector<Bytes> rgb, cmyk;
     for (int c = 0; c < 4; ++c)
         (c < 3 ? rgb : cmyk).push_back(patternPlane(6, 4, c));

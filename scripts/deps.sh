@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only when some are missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config libopenimageio-dev openimageio-tools libutfcpp-dev
+packages=(cmake ninja-build g++ pkg-config libopenimageio-dev openimageio-tools libjpeg62-turbo-dev libutfcpp-dev
           libcli11-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev)
 missing=()
 for p in "${packages[@]}"; do

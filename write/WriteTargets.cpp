@@ -10,6 +10,7 @@
 #include "image/ImageImpl.h"
 #include "image/Log.h"
 #include "image/TextConversion.h"
+#include "write/CreateOutput.h"
 #include "write/ImageWriter.h"
 
 namespace {
@@ -50,7 +51,7 @@ void reserveFor(const TarvexImageImpl& image, std::vector<unsigned char>& encode
 bool encodeToMemory(const TarvexImageImpl& image, const std::string& name, int quality,
                     const trx::WriteOptions* options, std::vector<unsigned char>& encoded)
 {
-    auto output = OIIO::ImageOutput::create(name, nullptr, "");
+    auto output = createOutput(name);
     if (!output) {
         OIIO::geterror();
         return false;
@@ -170,7 +171,7 @@ bool TarvexImage::write(const std::string& path, const trx::WriteOptions& option
 
 bool TarvexImage::writeToPath(const std::string& path, int quality, const trx::WriteOptions* options) const
 {
-    auto output = OIIO::ImageOutput::create(path, nullptr, "");
+    auto output = createOutput(path);
     if (!output) {
         OIIO::geterror();
         LogMessage(L"OpenImageIO cannot create for writing: %ls", wideForDisplay(path).c_str());

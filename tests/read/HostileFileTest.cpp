@@ -356,6 +356,18 @@ TEST_F(HostileFile, FlippedBytesOpenOrFailWithOneLine)
     EXPECT_EXIT(openEveryFlip(".psd", psdFile(40, 30, 3, planes), 150), ::testing::ExitedWithCode(0), "");
 }
 
+// CMYK and YCCK files go to the library's own reader.
+TEST_F(HostileFile, EveryCutAndFlipOfACmykJpegOpensOrFailsWithOneLine)
+{
+    const JpegRecipe baseline{JpegColour::AdobeCmyk, 40, 30};
+    const JpegRecipe progressive{JpegColour::Ycck, 40, 30, 1, 300, 300, {}, {}, 2, true};
+    for (const JpegRecipe& recipe : {baseline, progressive}) {
+        const Bytes jpeg = libjpegFile(recipe);
+        EXPECT_EXIT(openEveryCut(".jpg", jpeg, 200, 60), ::testing::ExitedWithCode(0), "");
+        EXPECT_EXIT(openEveryFlip(".jpg", jpeg, 150), ::testing::ExitedWithCode(0), "");
+    }
+}
+
 // Regression: a flipped colour mode byte (3 to 0xFC) crashed OpenImageIO's PSD reader.
 TEST_F(HostileFile, PsdOfUnknownColourModeIsRefused)
 {

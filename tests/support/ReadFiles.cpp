@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/LibjpegErrors.h"
 #include "read/ReaderConfig.h"
 
 namespace trxtest {
@@ -315,6 +316,80 @@ Bytes tiffFile(std::uint32_t width, std::uint32_t height, int channels, const By
         f.resize(dataAt);
     f.insert(f.end(), samples.begin(), samples.end());
     return f;
+}
+
+Bytes libjpegFile(const JpegRecipe& r)
+{
+    const bool cmyk = r.colour != JpegColour::Rgb;
+    jpeg_compress_struct c{};
+    jpeg_error_mgr errors;
+    c.err = jpeg_std_error(&errors);  // a recipe libjpeg refuses is a broken test: it may end it
+    jpeg_create_compress(&c);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = static_cast<JDIMENSION>(r.width);
+    c.image_height = static_cast<JDIMENSION>(r.height);
+    c.input_components = cmyk ? 4 : 3;
+    c.in_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 90, TRUE);
+    if (r.colour == JpegColour::Ycck)
+        jpeg_set_colorspace(&c, JCS_YCCK);
+    c.write_Adobe_marker = r.colour == JpegColour::AdobeCmyk || r.colour == JpegColour::Ycck;
+    c.write_JFIF_header = r.jfifUnit >= 0;
+    c.density_unit = static_cast<UINT8>(std::max(r.jfifUnit, 0));
+    c.X_density = static_cast<UINT16>(r.xDensity);
+    c.Y_density = static_cast<UINT16>(r.yDensity);
+    c.restart_in_rows = r.restartRows;
+    if (r.progressive)
+        jpeg_simple_progression(&c);
+    jpeg_start_compress(&c, TRUE);
+    if (!r.exif.empty())
+        jpeg_write_marker(&c, JPEG_APP0 + 1, r.exif.data(), static_cast<unsigned>(r.exif.size()));
+    if (!r.icc.empty())
+        jpeg_write_icc_profile(&c, r.icc.data(), static_cast<unsigned>(r.icc.size()));
+    Bytes line(static_cast<std::size_t>(r.width) * c.input_components);
+    for (int y = 0; y < r.height; ++y) {
+        for (std::size_t i = 0; i < line.size(); ++i)
+            line[i] =
+                patternSample(static_cast<int>(i) / c.input_components, y, static_cast<int>(i) % c.input_components);
+        JSAMPROW row = line.data();
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    Bytes file(out, out + size);
+    std::free(out);
+    return file;
+}
+
+Bytes libjpegSamples(const Bytes& jpeg, int& components)
+{
+    jpeg_decompress_struct d{};
+    LibjpegErrors errors;
+    d.err = errors.attach();
+    Bytes samples;
+    components = 0;
+    const bool decoded = guarded(errors, [&] {
+        jpeg_create_decompress(&d);
+        jpeg_mem_src(&d, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+        jpeg_read_header(&d, TRUE);
+        if (d.num_components == 4)
+            d.out_color_space = JCS_CMYK;
+        jpeg_start_decompress(&d);
+        samples.resize(static_cast<std::size_t>(d.output_width) * d.output_height * d.output_components);
+        while (d.output_scanline < d.output_height) {
+            JSAMPROW row = &samples[static_cast<std::size_t>(d.output_scanline) * d.output_width * d.output_components];
+            jpeg_read_scanlines(&d, &row, 1);
+        }
+        components = d.output_components;
+        jpeg_finish_decompress(&d);
+    });
+    jpeg_destroy_decompress(&d);
+    if (!decoded)
+        samples.clear();
+    return samples;
 }
 
 Bytes oiioSamples(const std::string& path, int& width, int& height, int& channels)

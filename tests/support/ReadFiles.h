@@ -81,6 +81,27 @@ Bytes psdFile(int width, int height, int mode, const std::vector<Bytes>& planes,
 Bytes tiffFile(std::uint32_t width, std::uint32_t height, int channels, const Bytes& samples,
                std::uint32_t rowsPerStrip);
 
+// --- JPEG made and read by libjpeg alone -------------------------------------------
+
+enum class JpegColour { AdobeCmyk, Ycck, PlainCmyk, Rgb };  // PlainCmyk: no Adobe marker
+struct JpegRecipe {
+    JpegColour colour = JpegColour::AdobeCmyk;
+    int width = 16;
+    int height = 8;
+    int jfifUnit = -1;  // -1: no JFIF record
+    unsigned xDensity = 1;
+    unsigned yDensity = 1;
+    Bytes exif = {};  // an APP1 payload, when not empty
+    Bytes icc = {};   // ICC_PROFILE chunks, when not empty
+    int restartRows = 0;
+    bool progressive = false;
+};
+// Samples from patternSample, quality 90.
+Bytes libjpegFile(const JpegRecipe& recipe);
+// The samples libjpeg decodes (four-component files as stored CMYK), interleaved; empty
+// when libjpeg refuses the bytes.
+Bytes libjpegSamples(const Bytes& jpeg, int& components);
+
 // Interleaved 8-bit samples of every channel as OpenImageIO alone reads the file with
 // the library's reader configuration.
 Bytes oiioSamples(const std::string& path, int& width, int& height, int& channels);

@@ -60,14 +60,14 @@ TEST_P(LayoutRoundTrip, IndependentReaderSeesThePixels)
     EXPECT_LE(worst, c.exact ? 0 : 12);
 }
 
-// PNG holds at most four channels and JPEG keeps the first three.
+// PNG holds at most four channels and JPEG no alpha; CMYK JPEG, which OpenImageIO reads
+// as RGB, is checked against libjpeg in the JPEG codec tests.
 INSTANTIATE_TEST_SUITE_P(Formats, LayoutRoundTrip,
                          ::testing::Values(Case{false, false, "png", 3, true}, Case{false, false, "tif", 3, true},
                                            Case{false, false, "jpg", 3, false}, Case{false, true, "png", 4, true},
                                            Case{false, true, "tif", 4, true}, Case{false, true, "jpg", 3, false},
-                                           Case{true, false, "tif", 4, true}, Case{true, false, "jpg", 3, false},
-                                           Case{true, true, "tif", 5, true}, Case{true, true, "png", 0, false},
-                                           Case{true, true, "jpg", 3, false}),
+                                           Case{true, false, "tif", 4, true}, Case{true, true, "tif", 5, true},
+                                           Case{true, true, "png", 0, false}),
                          [](const auto& info) { return label(info.param); });
 
 TEST(RoundTrip, GreyAndBilevelImagesReadBackAsRgb)
