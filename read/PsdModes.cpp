@@ -48,10 +48,10 @@ int transparentIndex(ByteCursor resources)
 }
 
 // OpenImageIO 2.4 reads indexed PSD files wrongly in both modes: in raw-colour mode it
-// claims a second channel that it never fills; otherwise it claims RGBA but fills RGB
-// only (unless a transparent index is named), leaving a quarter of each line
-// uninitialised. The index channel of raw-colour mode is right: this reader takes it
-// through the colour table.
+// claims two channels but delivers the indices packed at the start of each line, the
+// rest uninitialised; otherwise it claims RGBA but fills RGB only (unless a transparent
+// index is named), leaving a quarter of each line uninitialised. The packed indices are
+// right: this reader takes them through the colour table.
 class IndexedPsdInput final : public OIIO::ImageInput {
 public:
     IndexedPsdInput(std::unique_ptr<OIIO::ImageInput> raw, const std::vector<unsigned char>& table, int transparent)
@@ -66,7 +66,7 @@ public:
         m_spec.channelnames.assign({"R", "G", "B", "A"});
         m_spec.channelnames.resize(static_cast<std::size_t>(channels));
         m_spec.alpha_channel = channels == 4 ? 3 : -1;
-        index_.resize(static_cast<std::size_t>(std::max(m_spec.width, 0)));
+        line_.resize(raw_->spec().scanline_bytes(true));
     }
 
     const char* format_name() const override { return "psd"; }
@@ -77,13 +77,17 @@ public:
 
     bool read_native_scanline(int subimage, int miplevel, int y, int z, void* data) override
     {
-        if (!raw_->read_scanlines(subimage, miplevel, y, y + 1, z, 0, 1, OIIO::TypeUInt8, index_.data())) {
+        const int channels = raw_->spec().nchannels;
+        const auto width = static_cast<std::size_t>(m_spec.width);
+        if (line_.size() < width ||
+            !raw_->read_scanlines(subimage, miplevel, y, y + 1, z, 0, channels, OIIO::TypeUnknown, line_.data())) {
             errorfmt("{}", raw_->geterror());
             return false;
         }
         auto* out = static_cast<unsigned char*>(data);
         const bool alpha = m_spec.nchannels == 4;
-        for (unsigned char index : index_) {
+        for (std::size_t x = 0; x < width; ++x) {
+            const unsigned char index = line_[x];
             const bool clear = index == transparent_;
             *out++ = clear ? 0 : table_[index];
             *out++ = clear ? 0 : table_[256 + index];
@@ -98,7 +102,7 @@ private:
     std::unique_ptr<OIIO::ImageInput> raw_;
     std::array<unsigned char, kTableBytes> table_{};
     int transparent_;
-    std::vector<unsigned char> index_;
+    std::vector<unsigned char> line_;
 };
 
 }  // namespace
