@@ -449,3 +449,57 @@ TEST_F(HostileFile, BmpRunLengthBeyondEightBitsIsRefused)
     };
     EXPECT_EXIT(refusedWithOneLine(".bmp", found), ::testing::ExitedWithCode(0), "");
 }
+
+namespace {
+
+bool spySawAFile = false;
+
+// A reader of a format of its own that notes every file it is asked to open.
+class SpyInput final : public OIIO::ImageInput {
+public:
+    const char* format_name() const override { return "trxspy"; }
+    bool open(const std::string&, OIIO::ImageSpec&) override
+    {
+        spySawAFile = true;
+        return false;
+    }
+    bool close() override { return true; }
+    bool read_native_scanline(int, int, int, int, void*) override { return false; }
+};
+
+OIIO::ImageInput* makeSpy() { return new SpyInput; }
+
+}  // namespace
+
+// OpenImageIO's own fallback shows a refused file to every reader it has, and some
+// abort on foreign bytes (a damaged PSD in the RLA reader). Refused files, named
+// rightly or not, reach only the readers that their name and first bytes name.
+TEST_F(HostileFile, RefusedFilesReachNoUnrelatedReader)
+{
+    const auto run = [] {
+        const char* extensions[] = {"trxspy", nullptr};
+        OIIO::declare_imageio_format("trxspy", makeSpy, extensions, nullptr, nullptr, "1");
+        TempDir dir;
+        LogCapture log;
+        std::vector<Bytes> planes(3, Bytes(6 * 4, 0x80));
+        Bytes psd = psdFile(6, 4, 3, planes);
+        psd[5] = 7;  // a version no PSD has
+        const struct {
+            const char* name;
+            Bytes bytes;
+        } files[] = {{"damaged.bin", psd}, {"damaged.psd", psd}, {"damaged.jpg", psd}, {"text.png", {'h', 'i'}}};
+        bool ok = true;
+        for (const auto& file : files) {
+            const std::string path = dir.file(file.name);
+            writeFile(path, file.bytes);
+            log.clear();
+            TarvexImage image;
+            if (image.open(path) || !refusalLines(log.lines()) || spySawAFile) {
+                std::fprintf(stderr, "%s: %zu lines, spy %d\n", file.name, log.lines().size(), spySawAFile);
+                ok = false;
+            }
+        }
+        std::_Exit(ok ? 0 : 1);
+    };
+    EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
+}
