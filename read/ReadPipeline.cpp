@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <iterator>
 #include <memory>
 #include <new>
@@ -150,6 +151,26 @@ bool storedAsBytes(const OIIO::ImageSpec& spec, int first, int end)
     return true;
 }
 
+// One call into a reader. An exception out of it (a refused allocation, mostly) makes
+// the call a failed one, with the exception's text as its reason.
+template <class Call>
+bool readerCall(Call call, std::string& thrown)
+{
+    try {
+        return call();
+    } catch (const std::exception& e) {
+        thrown = e.what();
+        return false;
+    }
+}
+
+// The reason of a failed call: what it threw, else what the reader says.
+std::string failure(OIIO::ImageInput& input, const std::string& thrown)
+{
+    std::string said = input.geterror();
+    return thrown.empty() ? said : thrown;
+}
+
 // The one sample type of channels [first, end), or unknown when they differ.
 OIIO::TypeDesc sharedFormat(const OIIO::ImageSpec& spec, int first, int end)
 {
@@ -188,17 +209,23 @@ bool readLinePass(TarvexImageImpl& im, StripVector& strips, std::int64_t lineByt
         unsigned char* run = mapLine(view, strips, top, im.linesPerStrip, lineBytes);
         if (!run)
             return failed(static_cast<int>(top), std::string());
+        std::string thrown;
         const auto readLines = [&](std::int64_t from, std::int64_t to) {
             unsigned char* at = run + (from - top) * lineBytes;
-            return input.read_scanlines(0, 0, static_cast<int>(spec.y + from), static_cast<int>(spec.y + to), spec.z,
-                                        first, end, format, at, OIIO::AutoStride, ystride);
+            return readerCall(
+                [&] {
+                    return input.read_scanlines(0, 0, static_cast<int>(spec.y + from), static_cast<int>(spec.y + to),
+                                                spec.z, first, end, format, at, OIIO::AutoStride, ystride);
+                },
+                thrown);
         };
         const bool whole = readLines(top, bottom) && !input.has_error();
         input.geterror();
         if (!whole) {
             for (std::int64_t y = top; y < bottom; ++y) {
+                thrown.clear();
                 const bool read = readLines(y, y + 1);
-                const std::string reason = input.geterror();
+                const std::string reason = failure(input, thrown);
                 if (!read)
                     return failed(static_cast<int>(y), reason);
             }
@@ -243,13 +270,17 @@ bool readTilePass(TarvexImageImpl& im, StripVector& strips, std::int64_t lineByt
     const std::int64_t chunkWidth =
         std::min(width, std::max<std::int64_t>(1, kTileBufferBytes / tileBytes) * tileWidth);
     std::unique_ptr<unsigned char[]> buffer;
+    std::string thrown;
     const auto readChunk = [&](std::int64_t x0, std::int64_t x1, std::int64_t y0, std::int64_t y1, void* into,
                                std::int64_t ystride) {
-        const bool read =
-            input.read_tiles(0, 0, static_cast<int>(spec.x + x0), static_cast<int>(spec.x + x1),
-                             static_cast<int>(spec.y + y0), static_cast<int>(spec.y + y1), spec.z, spec.z + 1, first,
-                             end, asked, into, OIIO::AutoStride, static_cast<OIIO::stride_t>(ystride));
-        return read;
+        return readerCall(
+            [&] {
+                return input.read_tiles(0, 0, static_cast<int>(spec.x + x0), static_cast<int>(spec.x + x1),
+                                        static_cast<int>(spec.y + y0), static_cast<int>(spec.y + y1), spec.z,
+                                        spec.z + 1, first, end, asked, into, OIIO::AutoStride,
+                                        static_cast<OIIO::stride_t>(ystride));
+            },
+            thrown);
     };
 
     input.geterror();
@@ -267,7 +298,7 @@ bool readTilePass(TarvexImageImpl& im, StripVector& strips, std::int64_t lineByt
                 const std::int64_t x1 = std::min(x0 + chunkWidth, width);
                 const std::int64_t chunkLine = (x1 - x0) * pixelBytes;
                 if (!readChunk(x0, x1, top, bottom, buffer.get(), chunkLine))
-                    return failed(static_cast<int>(top), input.geterror());
+                    return failed(static_cast<int>(top), failure(input, thrown));
                 for (std::int64_t y = top; y < bottom; ++y) {
                     unsigned char* line = mapLine(view, strips, y, linesPerStrip, lineBytes);
                     if (!line)
@@ -289,7 +320,7 @@ bool readTilePass(TarvexImageImpl& im, StripVector& strips, std::int64_t lineByt
             if (!run)
                 return failed(static_cast<int>(top), std::string());
             if (!readChunk(0, width, top, bottom, run, lineBytes))
-                return failed(static_cast<int>(top), input.geterror());
+                return failed(static_cast<int>(top), failure(input, thrown));
             afterRun(run, bottom - top);
         }
         input.geterror();  // a row's call is judged by its result

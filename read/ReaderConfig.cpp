@@ -1,5 +1,7 @@
 #include "read/ReaderConfig.h"
 
+#include <exception>
+
 #include "read/FileSignature.h"
 #include "read/HeaderScreen.h"
 #include "read/PsdModes.h"
@@ -13,8 +15,8 @@ std::unique_ptr<OIIO::ImageInput> readerFor(const std::string& format, const std
     return OIIO::ImageInput::create(format);
 }
 
-std::unique_ptr<OIIO::ImageInput> tryReader(const std::string& format, const std::string& fileName,
-                                            const FileHead& file, std::string& reason)
+std::unique_ptr<OIIO::ImageInput> tryReaderUnguarded(const std::string& format, const std::string& fileName,
+                                                     const FileHead& file, std::string& reason)
 {
     std::unique_ptr<OIIO::ImageInput> input = readerFor(format, fileName);
     if (!input) {
@@ -33,6 +35,18 @@ std::unique_ptr<OIIO::ImageInput> tryReader(const std::string& format, const std
     if (psdMode == kPsdIndexed)
         return indexedPsdReader(std::move(input), fileName, reason);
     return input;
+}
+
+// An exception out of a reader's open (a refused allocation, mostly) is a refusal.
+std::unique_ptr<OIIO::ImageInput> tryReader(const std::string& format, const std::string& fileName,
+                                            const FileHead& file, std::string& reason)
+{
+    try {
+        return tryReaderUnguarded(format, fileName, file, reason);
+    } catch (const std::exception& e) {
+        reason = e.what();
+        return nullptr;
+    }
 }
 
 }  // namespace
