@@ -692,8 +692,9 @@ TEST_F(ReadPipeline, FilesOpenWithTheirReferencePixels)
 // OpenImageIO gives the file under its own name.
 TEST_F(ReadPipeline, FilesOfEveryWrittenFormatOpenUnderAForeignName)
 {
-    for (const char* extension : {".bmp", ".dpx", ".exr", ".fits", ".gif", ".hdr", ".heic", ".ico", ".iff", ".jp2",
-                                  ".jpg", ".png", ".ppm", ".sgi", ".tga", ".tif", ".webp", ".zfile"}) {
+    // Not HEIF: OpenImageIO 2.4's HEIF writer reads past the end of the lines it is given.
+    for (const char* extension : {".bmp", ".dpx", ".exr", ".fits", ".gif", ".hdr", ".ico", ".iff", ".jp2", ".jpg",
+                                  ".png", ".ppm", ".sgi", ".tga", ".tif", ".webp", ".zfile"}) {
         SCOPED_TRACE(extension);
         const Bytes bytes = writtenBytes(extension, OIIO::ImageSpec(24, 16, 3, OIIO::TypeUInt8));
         const std::string named = dir.file(std::string("named") + extension), foreign = dir.file("foreign.bin");
