@@ -114,6 +114,12 @@ TEST_F(HostileFile, EveryCutOfATiffFailsWithItsLine)
     EXPECT_EXIT(openEveryCut(".tif", tiff, 64, 60), ::testing::ExitedWithCode(0), "");
     const Bytes early = tiffFile(40, 30, 4, patternSamples(40, 30, 4), 3);
     EXPECT_EXIT(openEveryCut(".tif", early, 200, 60), ::testing::ExitedWithCode(0), "");
+    // Tiles of 16-bit samples, converted from a buffer of our own.
+    TempDir dir;
+    OIIO::ImageSpec spec(40, 30, 3, OIIO::TypeUInt16);
+    spec.tile_width = spec.tile_height = 16;
+    ASSERT_TRUE(writeImage(dir.file("tiled.tif"), spec));
+    EXPECT_EXIT(openEveryCut(".tif", readFile(dir.file("tiled.tif")), 64, 80), ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(HostileFile, EveryCutOfAPsdFailsWithItsLine)
@@ -353,7 +359,7 @@ TEST_F(HostileFile, HeadersFarBeyondTheirDataAreRefusedBeforeAnyStrip)
                 ::testing::ExitedWithCode(0), "");
 }
 
-TEST_F(HostileFile, FlippedBytesOpenOrFailWithOneLine)
+TEST_F(HostileFile, FlippedBytesOpenOrFailWithTheirLines)
 {
     for (const char* extension : {".png", ".jpg", ".tif", ".bmp"}) {
         const Bytes file = madeByOpenImageIO(extension, 3);
