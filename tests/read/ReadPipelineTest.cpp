@@ -693,16 +693,16 @@ TEST_F(ReadPipeline, FilesOpenWithTheirReferencePixels)
 TEST_F(ReadPipeline, FilesOfEveryWrittenFormatOpenUnderAForeignName)
 {
     // Not HEIF: OpenImageIO 2.4's HEIF writer reads past the end of the lines it is given.
-    for (const char* extension : {".bmp", ".dpx", ".exr", ".fits", ".gif", ".hdr", ".ico", ".iff", ".jp2", ".jpg",
-                                  ".png", ".ppm", ".sgi", ".tga", ".tif", ".webp", ".zfile"}) {
+    // Not JPEG 2000: its reader refuses what its writer writes. Not zfile: depth only.
+    for (const char* extension : {".bmp", ".dpx", ".exr", ".fits", ".gif", ".hdr", ".ico", ".iff", ".jpg", ".png",
+                                  ".ppm", ".sgi", ".tga", ".tif", ".webp"}) {
         SCOPED_TRACE(extension);
         const Bytes bytes = writtenBytes(extension, OIIO::ImageSpec(24, 16, 3, OIIO::TypeUInt8));
         const std::string named = dir.file(std::string("named") + extension), foreign = dir.file("foreign.bin");
         writeFile(named, bytes);
         writeFile(foreign, bytes);
         const Decoded reference = decodeFile(named);
-        if (!reference.ok)
-            continue;  // no writer here, or OpenImageIO cannot read what it wrote (JPEG 2000)
+        ASSERT_TRUE(reference.ok);
         TarvexImage image;
         ASSERT_TRUE(image.open(foreign));
         const int n = reference.spec.nchannels;
@@ -710,60 +710,36 @@ TEST_F(ReadPipeline, FilesOfEveryWrittenFormatOpenUnderAForeignName)
     }
 }
 
-// Every mark, including those of formats OpenImageIO cannot write, and near misses.
+// The marks of formats that the sweep above does not write, and near misses.
 TEST(FileSignature, MarksNameTheirFormat)
 {
     using namespace std::string_literals;
-    const std::string dicom = std::string(128, '\0') + "DICM";
+    const std::string ftyp = "\0\0\0\x18"
+                             "ftyp"s;
     const struct {
         std::string head;
         const char* format;
     } rows[] = {
-        {"\xFF\xD8\xFF\xE0", "jpeg"},
-        {"\x89PNG\r\n\x1A\n", "png"},
-        {"II*\0"s, "tiff"},
         {"MM\0*"s, "tiff"},
         {"II+\0"s, "tiff"},
         {"MM\0+"s, "tiff"},
-        {"8BPS", "psd"},
-        {"BM6", "bmp"},
-        {"GIF89a", "gif"},
-        {"RIFF\1\2\3\4WEBPVP8 ", "webp"},
         {"RIFF\1\2\3\4AVI LIST", ""},
-        {"\x76\x2F\x31\x01", "openexr"},
         {"\0\0\0\x0CjP  \r\n\x87\n"s, "jpeg2000"},
         {"\xFF\x4F\xFF\x51", "jpeg2000"},
-        {"SDPX", "dpx"},
         {"XPDS", "dpx"},
         {"\x80\x2A\x5F\xD7", "cineon"},
         {"\xD7\x5F\x2A\x80", "cineon"},
-        {"SIMPLE  =                    T", "fits"},
-        {"#?RADIANCE\n", "hdr"},
-        {"\0\0\1\0\1\0"s, "ico"},
-        {"FOR4\0\0\0\x10"
-         "CIMG"s,
-         "iff"},
-        {"FOR4\0\0\0\x10"
-         "ILBM"s,
-         ""},
-        {"\x01\xDA\x01\x01", "sgi"},
+        {"FOR4ILBM", ""},
         {"\x53\x80\xF6\x34", "softimage"},
         {"DDS |", "dds"},
-        {dicom, "dicom"},
         {"\x2F\x08\x67\xAB", "zfile"},
-        {"\0\0\0\x18"
-         "ftypheic"s,
-         "heif"},
-        {"\0\0\0\x18"
-         "ftypavif"s,
-         "heif"},
-        {"\0\0\0\x18"
-         "ftypisom"s,
-         ""},
-        {"P6\n24 16\n255\n", "pnm"},
+        {"\xAB\x67\x08\x2F", "zfile"},
+        {std::string(128, '\0') + "DICM", "dicom"},
+        {ftyp + "heic", "heif"},
+        {ftyp + "avif", "heif"},
+        {ftyp + "isom", ""},
         {"Pf 1 1", "pnm"},
         {"P7\n", ""},
-        {"Photo", ""},
         {"FUJIFILMCCD-RAW 0201", "raw"},
         {"II\x1A\0\0\0HEAPCCDR"s, "raw"},
         {"", ""},
@@ -774,9 +750,4 @@ TEST(FileSignature, MarksNameTheirFormat)
         file.head.assign(row.head.begin(), row.head.end());
         EXPECT_EQ(formatBySignature(file), row.format);
     }
-    FileHead targa;
-    targa.head.assign(kHeadBytes, 0);
-    const char footer[] = "TRUEVISION-XFILE.";
-    targa.tail.assign(footer, footer + sizeof footer);
-    EXPECT_EQ(formatBySignature(targa), "targa");
 }
