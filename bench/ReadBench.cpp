@@ -27,10 +27,15 @@ std::string folder;
 std::string fileFor(const std::string& extension) { return folder + "/bench" + extension; }
 
 // A photograph-like pattern: smooth gradients with some noise, so that the codecs
-// work as hard as they do on real pictures.
-void makeFile(const std::string& path)
+// work as hard as they do on real pictures. Tiled files have tiles of 256 x 256 and
+// samples of `format`.
+void makeFile(const std::string& path, bool tiled = false, OIIO::TypeDesc format = OIIO::TypeUInt8)
 {
-    OIIO::ImageSpec spec(kWidth, kHeight, 3, OIIO::TypeUInt8);
+    OIIO::ImageSpec spec(kWidth, kHeight, 3, format);
+    if (tiled) {
+        spec.tile_width = 256;
+        spec.tile_height = 256;
+    }
     std::vector<unsigned char> pixels(static_cast<std::size_t>(kWidth) * kHeight * 3);
     std::uint32_t noise = 12345;
     std::size_t i = 0;
@@ -101,12 +106,34 @@ void printPeak(const char* label, bool (*reader)(const std::string&), const std:
 
 }  // namespace
 
-BENCHMARK_CAPTURE(BM_TrxOpen, jpeg, ".jpg")->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK_CAPTURE(BM_OiioReadImage, jpeg, ".jpg")->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK_CAPTURE(BM_TrxOpen, png, ".png")->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK_CAPTURE(BM_OiioReadImage, png, ".png")->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK_CAPTURE(BM_TrxOpen, tiff, ".tif")->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK_CAPTURE(BM_OiioReadImage, tiff, ".tif")->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_TrxOpen, jpeg, ".jpg")->Unit(benchmark::kMillisecond)->Iterations(3)->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(BM_OiioReadImage, jpeg, ".jpg")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(BM_TrxOpen, png, ".png")->Unit(benchmark::kMillisecond)->Iterations(3)->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(BM_OiioReadImage, png, ".png")->Unit(benchmark::kMillisecond)->Iterations(3)->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(BM_TrxOpen, tiff, ".tif")->Unit(benchmark::kMillisecond)->Iterations(3)->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(BM_OiioReadImage, tiff, ".tif")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(BM_TrxOpen, tiled8, "-tiled8.tif")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(BM_OiioReadImage, tiled8, "-tiled8.tif")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(BM_TrxOpen, tiled16, "-tiled16.tif")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(BM_OiioReadImage, tiled16, "-tiled16.tif")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->MeasureProcessCPUTime();
 
 int main(int argc, char** argv)
 {
@@ -114,10 +141,12 @@ int main(int argc, char** argv)
     std::filesystem::create_directories(folder);
     for (const char* extension : {".jpg", ".png", ".tif"})
         makeFile(fileFor(extension));
+    makeFile(fileFor("-tiled8.tif"), true);
+    makeFile(fileFor("-tiled16.tif"), true, OIIO::TypeUInt16);
 
     std::printf("peak resident memory (KiB) of one child each; the pixels are %d KiB\n", kWidth * kHeight * 3 / 1024);
     printPeak("no read", nothing, fileFor(".jpg"));
-    for (const char* extension : {".jpg", ".png", ".tif"}) {
+    for (const char* extension : {".jpg", ".png", ".tif", "-tiled8.tif", "-tiled16.tif"}) {
         printPeak((std::string(extension) + " open").c_str(), trxOpen, fileFor(extension));
         printPeak((std::string(extension) + " read_image").c_str(), oiioRead, fileFor(extension));
     }

@@ -7,7 +7,7 @@
 #include <TRXImage.h>
 
 #include "fuzz/FuzzSupport.h"
-#include "read/HeaderScreen.h"
+#include "read/ReaderConfig.h"
 
 namespace {
 
@@ -18,17 +18,13 @@ void countLine(const wchar_t*) { ++linesLogged; }
 // A few hundred bytes can claim gigabytes of pixels that a decoder then fills in
 // (libjpeg pads a cut scan with grey). The library takes claims up to the machine's
 // memory, far beyond libFuzzer's RSS limit, so such inputs are skipped here; the
-// hostile-file tests cover big claims. Headers the library screens out are not probed.
+// hostile-file tests cover big claims. The reader is the library's own choice, so no
+// other reader of OpenImageIO sees the bytes.
 bool claimsMoreThanTheFuzzBudget(const std::string& path)
 {
     constexpr OIIO::imagesize_t kBudget = OIIO::imagesize_t(256) << 20;
-    if (!headerIsSafeForReader(path))
-        return false;
-    auto input = OIIO::ImageInput::open(path);
-    const bool huge = input && input->spec().image_pixels() * 4 > kBudget;
-    if (!input)
-        OIIO::geterror();
-    return huge;
+    auto input = openReader(path);
+    return input && input->spec().image_pixels() * 4 > kBudget;
 }
 
 }  // namespace

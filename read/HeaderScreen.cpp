@@ -1,23 +1,13 @@
 #include "read/HeaderScreen.h"
 
-#include <algorithm>
-#include <cstdio>
-#include <memory>
-#include <vector>
-
-#include <sys/stat.h>
-
 #include "read/ByteCursor.h"
+#include "read/FileSignature.h"
 
 namespace {
 
 constexpr std::size_t kPsdHeaderBytes = 30;  // fixed header and the colour mode data length
 constexpr std::size_t kBmpHeaderBytes = 34;  // file header and the info header up to compression
-constexpr std::size_t kScreenBytes = std::max(kPsdHeaderBytes, kBmpHeaderBytes);
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
+static_assert(kPsdHeaderBytes <= kHeadBytes && kBmpHeaderBytes <= kHeadBytes, "the screen needs these bytes");
 
 // OpenImageIO 2.4's PSD reader indexes a table by the colour mode unchecked, and
 // allocates the colour mode data length before comparing it with the file.
@@ -45,20 +35,12 @@ bool bmpHeaderIsSafe(ByteCursor& header)
 
 }  // namespace
 
-bool headerIsSafeForReader(const std::string& fileName)
+bool headerIsSafeForReader(const FileHead& file)
 {
-    struct stat status {};
-    if (stat(fileName.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
-        return true;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName.c_str(), "rb"));
-    if (!file)
-        return true;
-    std::vector<unsigned char> bytes(kScreenBytes);
-    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
-    ByteCursor header(bytes);
-    // OpenImageIO picks a reader by content as well as by name, so the test is by content.
+    ByteCursor header(file.head);
+    // The test is by content: a misnamed file reaches the reader its bytes name.
     if (header.size() >= kPsdHeaderBytes && header.matches(0, "8BPS", 4))
-        return psdHeaderIsSafe(header, static_cast<std::uint64_t>(status.st_size));
+        return psdHeaderIsSafe(header, file.size);
     if (header.size() >= kBmpHeaderBytes && header.matches(0, "BM", 2))
         return bmpHeaderIsSafe(header);
     return true;

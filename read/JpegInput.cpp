@@ -285,11 +285,4 @@ bool jpegFrameHasFourComponents(const std::string& path)
     }
 }
 
-std::unique_ptr<OIIO::ImageInput> openJpegInput(const std::string& path)
-{
-    std::unique_ptr<OIIO::ImageInput> input(new JpegInput);
-    OIIO::ImageSpec spec;
-    if (!input->open(path, spec))
-        return nullptr;
-    return input;
-}
+std::unique_ptr<OIIO::ImageInput> createJpegInput() { return std::make_unique<JpegInput>(); }

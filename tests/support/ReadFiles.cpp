@@ -202,7 +202,8 @@ bool writeImage(const std::string& path, const OIIO::ImageSpec& spec, unsigned c
     return writeImageData(path, spec, samples);
 }
 
-Bytes psdFile(int width, int height, int mode, const std::vector<Bytes>& planes, const Bytes& resolution)
+Bytes psdFile(int width, int height, int mode, const std::vector<Bytes>& planes, const Bytes& resolution,
+              const Bytes& colourModeData, int transparentIndex)
 {
     Bytes f;
     putText(f, "8BPS");
@@ -211,10 +212,18 @@ Bytes psdFile(int width, int height, int mode, const std::vector<Bytes>& planes,
     put16(f, static_cast<unsigned>(planes.size()));
     put32(f, static_cast<std::uint32_t>(height));
     put32(f, static_cast<std::uint32_t>(width));
-    put16(f, 8);
+    put16(f, mode == 0 ? 1 : 8);
     put16(f, static_cast<unsigned>(mode));
-    put32(f, 0);  // colour mode data
+    put32(f, static_cast<std::uint32_t>(colourModeData.size()));
+    f.insert(f.end(), colourModeData.begin(), colourModeData.end());
     Bytes resources;
+    if (transparentIndex >= 0) {
+        putText(resources, "8BIM");
+        put16(resources, 1047);
+        put16(resources, 0);
+        put32(resources, 2);
+        put16(resources, static_cast<unsigned>(transparentIndex));
+    }
     if (!resolution.empty()) {
         putText(resources, "8BIM");
         put16(resources, 1005);

@@ -73,8 +73,11 @@ bool writeImageData(const std::string& path, const OIIO::ImageSpec& spec, const 
 
 // A raw (uncompressed) PSD of 8-bit planes. `mode` 3 is RGB, 4 CMYK; `planes` holds
 // one plane of width x height bytes per channel. `resolution` (when not empty) is
-// stored as image resource 1005.
-Bytes psdFile(int width, int height, int mode, const std::vector<Bytes>& planes, const Bytes& resolution = {});
+// stored as image resource 1005. Mode 0 (bitmap) takes planes of 1 bit per pixel, rows
+// padded to whole bytes; mode 2 (indexed) takes its colour table as `colourModeData`,
+// and a `transparentIndex` of 0 to 255 is stored as image resource 1047.
+Bytes psdFile(int width, int height, int mode, const std::vector<Bytes>& planes, const Bytes& resolution = {},
+              const Bytes& colourModeData = {}, int transparentIndex = -1);
 
 // An uncompressed, chunky 8-bit TIFF whose directory comes first, so that cutting the
 // file cuts only pixel data. `samples` may be shorter than the image claims.
