@@ -1,5 +1,7 @@
 #include "trx/WriteOptions.h"
 
+#include "TRXImage.h"
+
 namespace trx {
 
 WriteOptions& WriteOptions::quality(int value)
@@ -31,6 +33,13 @@ WriteOptions& WriteOptions::attribute(const std::string& name, const std::string
 WriteOptions& WriteOptions::attribute(const std::string& name, const char* value)
 {
     return attribute(name, std::string(value ? value : ""));
+}
+
+WriteOptions& WriteOptions::iccProfile(const Blob& profile)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(profile.data());
+    iccProfile_.assign(bytes, bytes ? bytes + profile.length() : bytes);
+    return *this;
 }
 
 }  // namespace trx

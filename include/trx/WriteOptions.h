@@ -7,7 +7,10 @@
 
 /// @file
 /// Per-call settings for the writer, beyond the resolution and quality that every write
-/// passes: the format's compression and any further OpenImageIO output attribute.
+/// passes: the format's compression, an ICC profile to embed and any further OpenImageIO
+/// output attribute.
+
+class Blob;
 
 namespace trx {
 
@@ -39,10 +42,17 @@ public:
     WriteOptions& attribute(const std::string& name, const std::string& value);
     WriteOptions& attribute(const std::string& name, const char* value);
     const std::vector<Attribute>& attributes() const { return attributes_; }
+    /// An ICC profile to embed, copied from `profile`, in the formats that hold one
+    /// (JPEG, PNG, TIFF; others ignore it). An empty blob embeds none, as without this
+    /// call. For the image's own: `iccProfile(image.iccColourProfile())`. A profile that
+    /// PNG's writer would refuse makes a PNG write fail with a log line.
+    WriteOptions& iccProfile(const Blob& profile);
+    const std::vector<unsigned char>& iccProfile() const { return iccProfile_; }
 
 private:
     int quality_ = -1;
     std::vector<Attribute> attributes_;
+    std::vector<unsigned char> iccProfile_;
 };
 
 }  // namespace trx
