@@ -2,6 +2,7 @@
 
 #include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -46,7 +47,16 @@ void reserveFor(const TarvexImageImpl& image, std::vector<unsigned char>& encode
     try {
         encoded.reserve(static_cast<std::size_t>(image.columns * image.rows * 5) + 65536);
     } catch (const std::bad_alloc&) {
+        return;
     }
+    // Huge pages where the kernel offers them: a fresh 4 KiB page costs a fault of its
+    // own, which for 38 MB of PNG came to about 100 ms. Advice only.
+    constexpr std::uintptr_t kHuge = std::uintptr_t(2) << 20;
+    const auto begin = reinterpret_cast<std::uintptr_t>(encoded.data());
+    const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
+    const std::uintptr_t end = (begin + encoded.capacity()) & ~(kHuge - 1);
+    if (end > first)
+        madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
 }
 
 // The one place where an output is made for a name; OpenImageIO's error text stays
