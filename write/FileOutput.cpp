@@ -23,7 +23,11 @@ bool pending(int signal)
 
 PathFile::PathFile(const std::string& path) : path_(path)
 {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // A file that is there already is left as it is until the bytes are ready.
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    created_ = fd_ >= 0;
+    if (fd_ < 0 && errno == EEXIST)
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd_ < 0) {
         error_ = errno;
         return;
@@ -36,14 +40,21 @@ PathFile::~PathFile()
 {
     if (fd_ >= 0)
         ::close(fd_);
-    // Only a regular file is ours to remove: never a device such as /dev/null.
-    if (!kept_ && regular_)
+    // Only a regular file is ours to remove, and only one we made or began to overwrite:
+    // never a device such as /dev/null, nor a file the failed write did not touch.
+    if (!kept_ && regular_ && (created_ || touched_))
         ::unlink(path_.c_str());
 }
 
 bool PathFile::writeAll(const std::vector<unsigned char>& bytes)
 {
     FileSizeSignalHeld held;
+    touched_ = true;
+    // Emptied first, so that the old file's blocks are free for the new one.
+    if (regular_ && ::ftruncate(fd_, 0) != 0) {
+        error_ = errno;
+        return false;
+    }
     for (std::size_t at = 0; at < bytes.size();) {
         // One call per GiB at most: Linux moves no more than 2 GiB less a page per call.
         const ssize_t n = ::write(fd_, bytes.data() + at, std::min<std::size_t>(bytes.size() - at, 1u << 30));

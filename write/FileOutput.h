@@ -5,9 +5,10 @@
 
 #include <signal.h>
 
-// The file of a path write. It is created (or truncated) when made, before anything is
-// encoded, so that an unwritable path fails as an open does; it is removed again when
-// it goes unless every byte reached it.
+// The file of a path write. It is created (or opened, when it is there) when made, before
+// anything is encoded, so that an unwritable path fails as an open does. It is removed
+// again when it goes unless every byte reached it; a file that was there and was never
+// written to is left as it was.
 class PathFile {
 public:
     explicit PathFile(const std::string& path);
@@ -27,6 +28,8 @@ private:
     int fd_ = -1;
     int error_ = 0;
     bool regular_ = false;
+    bool created_ = false;
+    bool touched_ = false;
     bool kept_ = false;
 };
 

@@ -278,6 +278,18 @@ TEST(RoundTrip, PathFailuresAreLogged)
     EXPECT_EQ(log.utf8(), (std::vector<std::string>{openLine, "[TRXImage] Reason: Is a directory\n"}));
     EXPECT_EQ(trxtest::readFile(dir.file("plain")), (std::vector<unsigned char>{1, 2, 3}));
 
+    // A file that is there stays as it was when the writer refuses the image (PNM holds
+    // no alpha), and is replaced whole when it does not.
+    const std::vector<unsigned char> old(10000, 7);
+    trxtest::writeFile(dir.file("kept.ppm"), old);
+    EXPECT_FALSE(trxtest::makeImage(false, true, 3, 3, smooth).write(dir.file("kept.ppm")));
+    EXPECT_EQ(trxtest::readFile(dir.file("kept.ppm")), old);
+    ASSERT_TRUE(image.write(dir.file("kept.ppm")));
+    CBufferStream stream;
+    ASSERT_TRUE(image.write("kept.ppm", -1, &stream));
+    EXPECT_EQ(trxtest::readFile(dir.file("kept.ppm")),
+              std::vector<unsigned char>(stream.GetBuffer(), stream.GetBuffer() + stream.GetPos()));
+
     log.clear();
     EXPECT_FALSE(image.write(static_cast<const char*>(nullptr)));
     EXPECT_FALSE(image.write(static_cast<const wchar_t*>(nullptr)));
