@@ -68,10 +68,8 @@ bool oiioWrite(const std::string& name, OIIO::Filesystem::IOProxy* proxy, int qu
     auto output = OIIO::ImageOutput::create(name, proxy);
     if (!output)
         return false;
+    // The image has no resolution, so the library sets none either.
     OIIO::ImageSpec spec(kColumns, kRows, 3, OIIO::TypeDesc::UINT8);
-    spec.attribute("XResolution", 0.0f);
-    spec.attribute("YResolution", 0.0f);
-    spec.attribute("ResolutionUnit", "in");
     if (quality > -1)
         spec.attribute("CompressionQuality", quality);
     if (proxy)

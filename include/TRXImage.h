@@ -288,9 +288,11 @@ public:
     /// `name` chooses the format by its extension (or is a format name); `quality`
     /// (-1 for none) sets the JPEG quality. Memory targets receive the encoded bytes
     /// appended; nothing reaches them when encoding fails. CMYK images are written as
-    /// CMYK, others as RGB (grey, bilevel and packed images expanded); with alpha, as
-    /// CMYKA or RGBA. A name without a writer, or whose writer cannot write to memory,
-    /// gives false on a target overload without a log line. An empty image gives false.
+    /// CMYK to TIFF and JPEG and as RGB (Pillow's colours) elsewhere, others as RGB
+    /// (grey, bilevel and packed images expanded); with alpha, as CMYKA or RGBA. A name
+    /// without a writer, or whose writer cannot write to memory, gives false on a target
+    /// overload without a log line. An empty image gives false. A path is written whole
+    /// or not at all: a full disk or other failed write gives false and removes the file.
     ///@{
     bool write(const std::string& name, int quality, CBufferStream* stream) const;
     bool write(const std::string& name, int quality, CAutoBuffer* buffer) const;

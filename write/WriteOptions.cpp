@@ -14,19 +14,19 @@ WriteOptions& WriteOptions::compression(const std::string& name) { return attrib
 
 WriteOptions& WriteOptions::attribute(const std::string& name, int value)
 {
-    attributes_.push_back({name, Attribute::Kind::Int, value, 0.0f, {}, {}});
+    attributes_.push_back({name, Attribute::Kind::Int, value, 0.0f, {}});
     return *this;
 }
 
 WriteOptions& WriteOptions::attribute(const std::string& name, float value)
 {
-    attributes_.push_back({name, Attribute::Kind::Float, 0, value, {}, {}});
+    attributes_.push_back({name, Attribute::Kind::Float, 0, value, {}});
     return *this;
 }
 
 WriteOptions& WriteOptions::attribute(const std::string& name, const std::string& value)
 {
-    attributes_.push_back({name, Attribute::Kind::Text, 0, 0.0f, value, {}});
+    attributes_.push_back({name, Attribute::Kind::Text, 0, 0.0f, value});
     return *this;
 }
 
@@ -37,10 +37,8 @@ WriteOptions& WriteOptions::attribute(const std::string& name, const char* value
 
 WriteOptions& WriteOptions::iccProfile(const Blob& profile)
 {
-    if (profile.length() <= 0)
-        return *this;
-    const auto* first = reinterpret_cast<const unsigned char*>(profile.data());
-    attributes_.push_back({"ICCProfile", Attribute::Kind::Bytes, 0, 0.0f, {}, {first, first + profile.length()}});
+    const auto* bytes = reinterpret_cast<const unsigned char*>(profile.data());
+    iccProfile_.assign(bytes, bytes ? bytes + profile.length() : bytes);
     return *this;
 }
 

@@ -5,11 +5,12 @@
 
 #include "trx/Export.h"
 
-class Blob;
-
 /// @file
 /// Per-call settings for the writer, beyond the resolution and quality that every write
-/// passes: the format's compression and any further OpenImageIO output attribute.
+/// passes: the format's compression, an ICC profile to embed and any further OpenImageIO
+/// output attribute.
+
+class Blob;
 
 namespace trx {
 
@@ -19,15 +20,14 @@ namespace trx {
 /// what the overloads without options write.
 class TRX_API WriteOptions {
 public:
-    /// One attribute: a name and an int, float, text or byte-array value.
+    /// One attribute: a name and an int, float or text value.
     struct Attribute {
-        enum class Kind { Int, Float, Text, Bytes };
+        enum class Kind { Int, Float, Text };
         std::string name;
         Kind kind = Kind::Int;
         int intValue = 0;
         float floatValue = 0.0f;
         std::string text;
-        std::vector<unsigned char> bytes;
     };
 
     /// JPEG quality 0-100; -1 (the default) leaves the writer's own.
@@ -41,14 +41,18 @@ public:
     WriteOptions& attribute(const std::string& name, float value);
     WriteOptions& attribute(const std::string& name, const std::string& value);
     WriteOptions& attribute(const std::string& name, const char* value);
-    /// An ICC profile to embed: the attribute "ICCProfile" holding the profile's bytes.
-    /// An empty profile adds nothing.
-    WriteOptions& iccProfile(const Blob& profile);
     const std::vector<Attribute>& attributes() const { return attributes_; }
+    /// An ICC profile to embed, copied from `profile`, in the formats that hold one
+    /// (JPEG, PNG, TIFF; others ignore it). An empty blob embeds none, as without this
+    /// call. For the image's own: `iccProfile(image.iccColourProfile())`. A profile that
+    /// PNG's writer would refuse makes a PNG write fail with a log line.
+    WriteOptions& iccProfile(const Blob& profile);
+    const std::vector<unsigned char>& iccProfile() const { return iccProfile_; }
 
 private:
     int quality_ = -1;
     std::vector<Attribute> attributes_;
+    std::vector<unsigned char> iccProfile_;
 };
 
 }  // namespace trx

@@ -92,13 +92,28 @@ std::vector<unsigned char> expectedPixels(TarvexImage& image)
     return out;
 }
 
+std::vector<unsigned char> cmykAsRgb(const std::vector<unsigned char>& pixels, bool alpha)
+{
+    const std::size_t step = alpha ? 5 : 4;
+    std::vector<unsigned char> rgb;
+    for (std::size_t p = 0; p + step <= pixels.size(); p += step) {
+        for (int c = 0; c < 3; ++c)
+            rgb.push_back(static_cast<unsigned char>(((255 - pixels[p + c]) * (255 - pixels[p + 3]) * 2 + 255) / 510));
+        if (alpha)
+            rgb.push_back(pixels[p + 4]);
+    }
+    return rgb;
+}
+
 bool RecordingOutput::open(const std::string& name, const OIIO::ImageSpec& spec, OpenMode)
 {
     ++opens;
     openedName = name;
     openedSpec = spec;
-    if (failOpen)
+    if (failOpen) {
+        errorfmt("no room for {}", name);
         return false;
+    }
     m_spec = spec;
     return true;
 }
@@ -107,8 +122,10 @@ bool RecordingOutput::write_scanline(int y, int, OIIO::TypeDesc, const void* dat
 {
     rowsOffered.push_back(y);
     rowAddresses.push_back(data);
-    if (y == failRow)
+    if (y == failRow) {
+        errorfmt("row {} refused", y);
         return false;
+    }
     const auto* bytes = static_cast<const unsigned char*>(data);
     pixels.insert(pixels.end(), bytes, bytes + static_cast<std::size_t>(m_spec.width) * m_spec.nchannels);
     return true;

@@ -29,6 +29,10 @@ Decoded decodeBytes(const std::string& name, const void* bytes, std::size_t size
 // The interleaved pixels the writer should produce for `image`: colour bytes then alpha.
 std::vector<unsigned char> expectedPixels(TarvexImage& image);
 
+// `pixels` (C, M, Y, K and, with `alpha`, A per pixel) as Pillow's convert("RGB") gives
+// them, (255 - C)(255 - K) / 255 rounded to nearest and so on, alpha kept after them.
+std::vector<unsigned char> cmykAsRgb(const std::vector<unsigned char>& pixels, bool alpha);
+
 // An output that keeps what it is given instead of encoding it.
 class RecordingOutput : public OIIO::ImageOutput {
 public:

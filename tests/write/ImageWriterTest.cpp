@@ -18,7 +18,7 @@ struct Written {
 };
 
 Written writeRecorded(TarvexImage& image, int quality = -1, void (*setup)(RecordingOutput&) = nullptr,
-                      const char* format = "recording")
+                      const char* format = "tiff")
 {
     auto* output = new RecordingOutput;
     output->format = format;
@@ -55,6 +55,7 @@ TEST_P(WriterLayout, SpecAndRowsFollowTheLayout)
     EXPECT_EQ(spec.nchannels, static_cast<int>(c.names.size()));
     EXPECT_EQ(spec.alpha_channel, c.alphaChannel);
     EXPECT_EQ(spec.get_string_attribute("oiio:ColorSpace"), c.colourSpace);
+    EXPECT_EQ(spec.get_string_attribute("tiff:ColorSpace"), c.colourSpace);
     EXPECT_EQ(spec.find_attribute("oiio:UnassociatedAlpha") != nullptr, c.unassociated);
     if (c.unassociated) {
         EXPECT_EQ(spec.get_int_attribute("oiio:UnassociatedAlpha"), 1);
@@ -97,22 +98,48 @@ TEST(Writer, RowsWithoutAlphaComeStraightFromStripMemory)
     }
 }
 
-TEST(Writer, ResolutionsAndUnitAreAlwaysWritten)
+// A missing resolution is left to the file's own absence of one, not written as 0.
+TEST(Writer, ResolutionIsWrittenOnlyWhenSet)
 {
     TarvexImage image = trxtest::makeImage(false, false, 2, 2, pattern);
-    Written unset = writeRecorded(image);
-    EXPECT_EQ(unset.output->openedSpec.get_float_attribute("XResolution", -1.f), 0.f);
-    EXPECT_EQ(unset.output->openedSpec.get_float_attribute("YResolution", -1.f), 0.f);
-    EXPECT_EQ(unset.output->openedSpec.get_string_attribute("ResolutionUnit"), "in");
-
+    for (double x : {0.0, 300.0}) {
+        image.xResolution(x);
+        image.yResolution(0.0);
+        Written unset = writeRecorded(image, -1, nullptr, "recording");
+        for (const char* name : {"XResolution", "YResolution", "ResolutionUnit"})
+            EXPECT_EQ(unset.output->openedSpec.find_attribute(name), nullptr) << name;
+    }
     image.xResolution(300.25);
     image.yResolution(72.0);
-    Written set = writeRecorded(image);
+    Written set = writeRecorded(image, -1, nullptr, "recording");
     const OIIO::ParamValue* x = set.output->openedSpec.find_attribute("XResolution");
     ASSERT_NE(x, nullptr);
     EXPECT_EQ(x->type(), OIIO::TypeFloat);
     EXPECT_EQ(set.output->openedSpec.get_float_attribute("XResolution"), 300.25f);
     EXPECT_EQ(set.output->openedSpec.get_float_attribute("YResolution"), 72.f);
+    EXPECT_EQ(set.output->openedSpec.get_string_attribute("ResolutionUnit"), "in");
+}
+
+TEST(Writer, CmykIsKeptOnlyWhereTheFormatHoldsIt)
+{
+    // C and K sweep every pair; M and Y and alpha vary besides.
+    const auto cmyka = [](int x, int y, int c) {
+        return static_cast<unsigned>(c == 0 ? x : c == 1 ? 255 - x : c == 2 ? x ^ y : c == 3 ? y : x + y) & 0xff;
+    };
+    for (bool alpha : {false, true}) {
+        TarvexImage image = trxtest::makeImage(true, alpha, 256, 256, cmyka, 100);
+        const std::vector<unsigned char> source = trxtest::expectedPixels(image);
+        const std::vector<unsigned char> rgb = trxtest::cmykAsRgb(source, alpha);
+        for (const char* format : {"tiff", "jpeg", "png", "bmp", "gif", "webp", "targa", "pnm", "openexr", "sgi"}) {
+            SCOPED_TRACE(std::string(format) + (alpha ? " with alpha" : ""));
+            Written w = writeRecorded(image, -1, nullptr, format);
+            ASSERT_TRUE(w.result);
+            const bool kept = std::string(format) == "tiff" || std::string(format) == "jpeg";
+            EXPECT_EQ(w.output->openedSpec.channelnames[0], kept ? "C" : "R");
+            EXPECT_EQ(w.output->openedSpec.nchannels, (kept ? 4 : 3) + (alpha ? 1 : 0));
+            EXPECT_EQ(w.output->pixels == (kept ? source : rgb), true);
+        }
+    }
 }
 
 TEST(Writer, QualityIsSetOnlyAboveMinusOne)
@@ -142,7 +169,8 @@ TEST(Writer, FailedOpenIsLoggedAndNoRowIsOffered)
     EXPECT_FALSE(w.result);
     EXPECT_TRUE(w.output->rowsOffered.empty());
     EXPECT_EQ(log.utf8(), (std::vector<std::string>{
-                              "[TRXImage] OpenImageIO for CMYKA fails to open, columns: 3, rows: 4, channels: 5\n"}));
+                              "[TRXImage] OpenImageIO for CMYKA fails to open, columns: 3, rows: 4, channels: 5\n",
+                              "[TRXImage] Reason: no room for out.rec\n"}));
 }
 
 TEST(Writer, EmptyImageIsAFailedOpenWithoutOpening)
@@ -168,7 +196,8 @@ TEST(Writer, RejectedRowIsLoggedAndLaterRowsStillOffered)
     EXPECT_TRUE(w.result);
     EXPECT_EQ(w.output->rowsOffered, (std::vector<int>{0, 1, 2, 3}));
     EXPECT_EQ(log.utf8(), (std::vector<std::string>{
-                              "[TRXImage] OpenImageIO for RGBA fails to write_scanline, line 1 out of 4 rows\n"}));
+                              "[TRXImage] OpenImageIO for RGBA fails to write_scanline, line 1 out of 4 rows\n",
+                              "[TRXImage] Reason: row 1 refused\n"}));
 }
 
 // One-byte-per-pixel images go out as RGB: grey g as (g, g, g), bits as 0 or 255.

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <filesystem>
+
 #include "image/ImageImpl.h"
 #include "support/TestSupport.h"
 #include "support/WriteFiles.h"
@@ -115,6 +118,108 @@ TEST(WriteOptions, CompressionReachesTheFileAndKeepsThePixels)
     // An uncompressed TIFF holds every byte.
     ASSERT_TRUE(image.write(dir.file("n.tif"), trx::WriteOptions().compression("none")));
     EXPECT_GE(trxtest::readFile(dir.file("n.tif")).size(), expected.size());
+}
+
+// A display profile for RGB as libpng accepts it: header, one tag, D50 illuminant.
+std::vector<unsigned char> rgbProfile()
+{
+    std::vector<unsigned char> p(256);
+    for (std::size_t i = 0; i < p.size(); ++i)
+        p[i] = static_cast<unsigned char>(i * 31 + 7);
+    const auto put = [&p](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            p[at + i] = static_cast<unsigned char>(v >> (24 - 8 * i));
+    };
+    put(0, 256);
+    put(8, 0x02100000);
+    std::memcpy(&p[12], "mntrRGB XYZ ", 12);
+    std::memcpy(&p[36], "acsp", 4);
+    put(64, 0);
+    put(68, 0xF6D6);
+    put(72, 0x10000);
+    put(76, 0xD32D);
+    put(128, 1);
+    std::memcpy(&p[132], "desc", 4);
+    put(136, 144);
+    put(140, 100);
+    return p;
+}
+
+std::vector<unsigned char> iccOf(const trxtest::Decoded& decoded)
+{
+    const OIIO::ParamValue* icc = decoded.spec.find_attribute("ICCProfile");
+    if (!icc)
+        return {};
+    const auto* bytes = static_cast<const unsigned char*>(icc->data());
+    return std::vector<unsigned char>(bytes, bytes + icc->type().size());
+}
+
+// Only on request, byte for byte, in the formats that hold one, to a path and to memory.
+TEST(WriteOptions, IccProfileIsEmbeddedOnRequest)
+{
+    trxtest::TempDir dir;
+    trxtest::LogCapture log;
+    const std::vector<unsigned char> profile = rgbProfile();
+    Blob blob;
+    blob.update(profile.data(), static_cast<int>(profile.size()));
+    TarvexImage image = trxtest::makeImage(false, false, 5, 4, noisy);
+    image.iccColourProfile(blob);
+    const auto options = trx::WriteOptions().iccProfile(image.iccColourProfile());
+    for (const std::string extension : {"png", "tif", "jpg", "bmp"}) {
+        SCOPED_TRACE(extension);
+        const std::vector<unsigned char> expected = extension == "bmp" ? std::vector<unsigned char>{} : profile;
+        const std::string name = "icc." + extension;
+        ASSERT_TRUE(image.write(dir.file(name), options));
+        EXPECT_EQ(iccOf(trxtest::decodeFile(dir.file(name))), expected);
+        CBufferStream stream;
+        ASSERT_TRUE(image.write(name, &stream, options));
+        EXPECT_EQ(iccOf(trxtest::decodeBytes(name, stream.GetBuffer(), stream.GetPos())), expected);
+        ASSERT_TRUE(image.write(dir.file(name)));
+        EXPECT_TRUE(iccOf(trxtest::decodeFile(dir.file(name))).empty());
+    }
+    EXPECT_TRUE(log.lines().empty());
+
+    // Other formats take any bytes.
+    std::vector<unsigned char> odd(profile.begin(), profile.begin() + 10);
+    blob.update(odd.data(), static_cast<int>(odd.size()));
+    ASSERT_TRUE(image.write(dir.file("odd.tif"), trx::WriteOptions().iccProfile(blob)));
+    EXPECT_EQ(iccOf(trxtest::decodeFile(dir.file("odd.tif"))), odd);
+}
+
+// libpng ends the process on a profile it refuses. Every one-bit change of the header and
+// tag table either comes back from the PNG or fails the write with a line, leaving no
+// file; run in a child process, so that a profile let through ends only the child.
+TEST(WriteOptions, ProfilesThatPngRefusesFailWithALine)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // OpenImageIO's threads do not survive a fork
+    trxtest::TempDir dir;
+    EXPECT_EXIT(
+        {
+            trxtest::LogCapture log;
+            TarvexImage image = trxtest::makeImage(false, true, 5, 4, noisy);
+            int refused = 0;
+            bool ok = true;
+            for (std::size_t at = 0; at < 144; ++at)
+                for (unsigned flip : {0x01u, 0x80u}) {
+                    std::vector<unsigned char> changed = rgbProfile();
+                    changed[at] ^= flip;
+                    Blob blob;
+                    blob.update(changed.data(), static_cast<int>(changed.size()));
+                    log.clear();
+                    const std::string path = dir.file("p.png");
+                    if (image.write(path, trx::WriteOptions().iccProfile(blob))) {
+                        ok &= iccOf(trxtest::decodeFile(path)) == changed && log.lines().empty();
+                    } else {
+                        ++refused;
+                        ok &= log.lines().size() == 1 &&
+                              log.utf8()[0].rfind("[TRXImage] Cannot write a 5 x 4 image: ", 0) == 0 &&
+                              !std::filesystem::exists(path);
+                    }
+                    std::filesystem::remove(path);
+                }
+            std::exit(ok && refused > 20 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(WriteOptions, FailuresAreTheSameAsWithoutOptions)

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <numeric>
 #include <stdexcept>
 
 #include "TRXImage.h"
+#include "image/ImageImpl.h"
 #include "mem/MemoryManager.h"
 #include "support/TestSupport.h"
 #include "support/WriteFiles.h"
@@ -190,10 +192,41 @@ TEST(Targets, NoWriterOrNoProxySupportLeavesTargetsUntouched)
     EXPECT_TRUE(log.lines().empty()) << log.utf8()[0];
 }
 
+// An image without pixels (here after a failed open) fails with the writer's open line on
+// every target and format, reaches no target and leaves no file; no output is ever
+// opened or handed a proxy (JPEG's crashed closing one it never opened).
+TEST(Targets, EmptyImageFailsEverywhereWithTheOpenLine)
+{
+    trxtest::TempDir dir;
+    trxtest::LogCapture log;
+    TarvexImage empty;
+    ASSERT_FALSE(empty.open(dir.file("missing.png")));
+    const std::string line = "[TRXImage] OpenImageIO for RGB fails to open, columns: 0, rows: 0, channels: 3\n";
+    for (const std::string extension : {"png", "jpg", "tif", "bmp", "tga", "ppm", "gif", "webp", "exr", "hdr", "dpx",
+                                        "iff", "sgi", "ico", "fits", "rla", "heif"}) {
+        SCOPED_TRACE(extension);
+        const std::string name = "empty." + extension;
+        const bool memory = OIIO::ImageOutput::create(name)->supports("ioproxy");
+        log.clear();
+        CBufferStream stream;
+        CAutoBuffer buffer;
+        RecordingFile file;
+        EXPECT_FALSE(empty.write(name, 90, &stream));
+        EXPECT_FALSE(empty.write(name, 90, &buffer));
+        EXPECT_FALSE(empty.write(name, 90, &file));
+        EXPECT_FALSE(empty.write(dir.file(name)));
+        EXPECT_EQ(log.utf8(), std::vector<std::string>(memory ? 4 : 1, line));
+        EXPECT_EQ(stream.GetPos() + buffer.GetDataSize() + file.calls, 0u);
+        EXPECT_FALSE(std::filesystem::exists(dir.file(name)));
+    }
+}
+
 TEST(Targets, FailedEncodingReachesNoTarget)
 {
     trxtest::LogCapture log;
-    TarvexImage image = trxtest::makeImage(true, true, 4, 4, smooth);  // PNG cannot hold five channels
+    TarvexImage image = trxtest::makeImage(true, true, 4, 4, smooth);
+    TarvexImageAccess::impl(image).alphaStrips.clear();  // alpha without its strips is refused
+    TarvexImageAccess::impl(image).alphaChannel = 4;
     CBufferStream stream;
     EXPECT_FALSE(image.write("x.png", -1, &stream));
     EXPECT_EQ(stream.GetBuffer(), nullptr);
