@@ -12,4 +12,3 @@ bool jpegFrameHasFourComponents(const std::string& path);
 
 // The library's own four-component JPEG reader, not yet opened.
 std::unique_ptr<OIIO::ImageInput> createJpegInput();
-
