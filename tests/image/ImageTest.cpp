@@ -29,22 +29,9 @@ TEST(Image, NewImageAndItsColourSpaces)
         EXPECT_EQ(image.bitsPerPixel(), row.bits) << row.space;
         EXPECT_EQ(TarvexImageAccess::impl(image).isCMYK, row.cmyk) << row.space;
     }
-}
-
-TEST(Image, LineLengthAndFileSizeFollowThePixelStrips)
-{
-    TarvexImage image;
     image.size(1000, 10, 0, 0, nullptr, nullptr);
     EXPECT_TRUE(image.valid());
     EXPECT_EQ(image.fileSize(), 30000);
-    // Packed to one bit per pixel: the index lines count, at 8 bits per pixel.
-    image.colourSpace(TarvexImage::colourSpaceCMYK);
-    TarvexImageImpl& im = TarvexImageAccess::impl(image);
-    im.isTrueColour = false;
-    im.indexBytesPerLine = 125;
-    EXPECT_EQ(image.bitsPerPixel(), 8);
-    EXPECT_EQ(image.bytesPerLine(), 125);
-    EXPECT_EQ(image.fileSize(), 1250);
 }
 
 TEST(Image, HandlesShareOneCountedImage)

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <string>
@@ -13,24 +11,13 @@
 
 namespace {
 
-// Runs `body` with standard error redirected to a file and returns what reached it.
+// What reaching standard error `body` makes.
 template <class Body>
 std::string stderrOf(Body body)
 {
-    std::fflush(stderr);
-    FILE* sink = std::tmpfile();
-    const int saved = dup(fileno(stderr));
-    dup2(fileno(sink), fileno(stderr));
+    testing::internal::CaptureStderr();
     body();
-    std::fflush(stderr);
-    dup2(saved, fileno(stderr));
-    close(saved);
-    std::string text;
-    std::rewind(sink);
-    for (int c; (c = std::fgetc(sink)) != EOF;)
-        text.push_back(static_cast<char>(c));
-    std::fclose(sink);
-    return text;
+    return testing::internal::GetCapturedStderr();
 }
 
 // The code of the conversion error that converting `text` raises; 0 when none.
@@ -74,13 +61,11 @@ TEST(Log, LinesGoToStandardErrorUntilAFunctionIsSet)
     EXPECT_EQ(stderrOf([&] { LogMessage(L"to stderr \u00e9 %ls", invalid); }),
               "[TRXImage] to stderr \xc3\xa9 a\xef\xbf\xbd"
               "b\n");
-    std::string leaked;
     {
         trxtest::LogCapture log;
-        leaked = stderrOf([] { LogMessage(L"to the function"); });
+        EXPECT_EQ(stderrOf([] { LogMessage(L"to the function"); }), "");
         EXPECT_EQ(log.lines().size(), 1u);
     }
-    EXPECT_EQ(leaked, "");
     EXPECT_EQ(stderrOf([] { LogMessage(L"back"); }), "[TRXImage] back\n");
 }
 
