@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -29,8 +30,8 @@ TEST(MemMapper, ResizingMatchesAVector)
         model.resize(size, 0);
         ASSERT_EQ(store.Size(), size);
         unsigned char* p = bytesOf(store, view);
-        ASSERT_EQ(size == 0 || std::memcmp(p, model.data(), size) == 0, true);
-        std::memset(p, ++fill, size);
+        ASSERT_EQ(std::vector<unsigned char>(p, p + size), model);
+        std::fill_n(p, size, ++fill);
         std::fill(model.begin(), model.end(), fill);
         for (std::size_t impossible : {SIZE_MAX, SIZE_MAX - 100, SIZE_MAX / 2, std::size_t(1) << 62})
             EXPECT_FALSE(store.ReSize(impossible)) << impossible;
