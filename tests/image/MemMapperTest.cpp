@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -24,7 +25,7 @@ TEST(MemMapper, ResizingMatchesAVector)
     trx::MemMapObjectMapper view(0);
     std::vector<unsigned char> model;
     unsigned char fill = 1;
-    for (std::size_t size : {10u, 5u, 8u, 4096u, 4097u, 3u << 20, 100u, 0u, 3u, 0u}) {
+    for (std::size_t size : {10u, 5u, 8u, 4096u, 4097u, 100u, 3u << 20, 5000u, 0u, 3u, 0u}) {
         SCOPED_TRACE(size);
         ASSERT_TRUE(store.ReSize(size));
         model.resize(size, 0);
@@ -51,6 +52,7 @@ TEST(MemMapper, CopiesShareUntilSplitOrResize)
     trx::MemMapObjectAllocator b(a), c;
     c = trx::MemMapCowCopy<const trx::MemMapObjectAllocator>(a);
     EXPECT_EQ(bytesOf(b, viewB), bytesOf(a, view));
+    EXPECT_FALSE(c.ReSize(SIZE_MAX));
     ASSERT_TRUE(b.Split());
     bytesOf(b, viewB)[0] = 2;
     ASSERT_TRUE(c.ReSize(16));
@@ -78,6 +80,12 @@ TEST(MemMapper, ViewsKeepBytesAliveAndDoNotCountAsSharers)
     }
     EXPECT_EQ(view.get_pucstr()[3], 42);
     EXPECT_EQ(view.Size(), 8u);
+    // When the last holder goes, so does the mapping.
+    void* base = view.get_writeable();
+    unsigned char resident = 0;
+    EXPECT_EQ(mincore(base, 1, &resident), 0);
+    view = trx::MemMapObjectAllocator();
+    EXPECT_EQ(mincore(base, 1, &resident), -1);
     trx::MemMapObjectMapper blob(100);
     EXPECT_EQ(blob.Size(), 100u);
     EXPECT_NE(blob.get_lpcstr(), nullptr);
