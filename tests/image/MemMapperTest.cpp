@@ -25,7 +25,7 @@ TEST(MemMapper, ResizingMatchesAVector)
     trx::MemMapObjectMapper view(0);
     std::vector<unsigned char> model;
     unsigned char fill = 1;
-    for (std::size_t size : {10u, 5u, 8u, 4096u, 4097u, 100u, 3u << 20, 5000u, 0u, 3u, 0u}) {
+    for (std::size_t size : {10u, 5u, 8u, 4096u, 4097u, 3000u, 5000u, 3u << 20, 100u, 0u, 3u, 0u}) {
         SCOPED_TRACE(size);
         ASSERT_TRUE(store.ReSize(size));
         model.resize(size, 0);

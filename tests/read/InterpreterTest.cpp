@@ -66,8 +66,9 @@ TEST(Interpreters, ColourModelAlphaAndBytesPerPixel)
                 {"a.jpg", "C M Y K", 0, -1, -1, 4, true, true},  {"a.jpg", "c m y k", 0, -1, -1, 3, false, false},
                 {"a.jpg", "R G B A", 0, 3, -1, 3, false, false}, {"a.psd", "R G B A", 0, 3, 3, 3, false, false},
                 {"a.psd", "C M Y K A", 0, 4, 4, 4, true, false}, {"a.psd", "R G B Alpha", 0, 3, -1, 3, false, false},
-                {"a.png", "R G B A", 0, 3, 3, 3, false, false},  {"a.png", "Y A", 0, 1, 1, 3, false, false},
-                {"a.bmp", "C M Y K", 0, 3, 3, 3, false, false},  {"a.gif", "C M Y K", 0, 3, -1, 3, false, false}};
+                {"a.psd", "A Y", 0, -1, 0, 3, false, false},     {"a.png", "R G B A", 0, 3, 3, 3, false, false},
+                {"a.png", "Y A", 0, 1, 1, 3, false, false},      {"a.bmp", "C M Y K", 0, 3, 3, 3, false, false},
+                {"a.gif", "C M Y K", 0, 3, -1, 3, false, false}};
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.file) + " " + row.names + " " + std::to_string(row.photometric));
         OIIO::ImageSpec spec = specOf(row.names);
