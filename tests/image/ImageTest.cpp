@@ -51,9 +51,30 @@ TEST(Image, HandlesShareOneCountedImage)
         third = alias;
         third = second;
         EXPECT_EQ(refCountOf(first), 3);
+        third = TarvexImage();  // leaves the shared image to the other two
+        EXPECT_EQ(refCountOf(first), 2);
     }
     EXPECT_EQ(refCountOf(first), 1);
     EXPECT_EQ(first.xResolution(), 300.0);
+}
+
+// Operations check once that the strips hold every line, whatever strips a host placed.
+TEST(Image, StripsCoverEveryLine)
+{
+    const struct {
+        std::vector<std::size_t> strips;
+        std::int64_t rows, linesPerStrip, lineBytes;
+        bool covered;
+    } rows[] = {{{}, 0, 0, 3, true},           {{30, 30}, 20, 10, 3, true}, {{30, 29}, 20, 10, 3, false},
+                {{30, 6}, 12, 10, 3, true},    {{30}, 20, 10, 3, false},    {{30, 30}, 20, 0, 3, false},
+                {{30, 30}, 20, 10, -1, false}, {{30, 30}, 20, 10, 0, true}};
+    for (const auto& row : rows) {
+        StripVector strips(row.strips.size());
+        for (std::size_t i = 0; i < strips.size(); ++i)
+            strips[i].ReSize(row.strips[i]);
+        EXPECT_EQ(stripsCoverLines(strips, row.rows, row.linesPerStrip, row.lineBytes), row.covered)
+            << row.rows << " lines of " << row.lineBytes << ", " << row.linesPerStrip << " a strip";
+    }
 }
 
 class WideOnly : public TarvexImageProgress {
