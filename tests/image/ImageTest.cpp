@@ -1,127 +1,106 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "image/ImageImpl.h"
 #include "support/TestSupport.h"
+#include "trx/Errors.h"
 
 namespace {
 
 int refCountOf(const TarvexImage& image) { return TarvexImageAccess::impl(image).refCount; }
 
-TEST(Image, NewImageReportsItsInitialState)
+TEST(Image, NewImageAndItsColourSpaces)
 {
     TarvexImage image;
-    EXPECT_EQ(image.columns(), 0);
-    EXPECT_EQ(image.rows(), 0);
-    EXPECT_FALSE(image.valid());
-    EXPECT_FALSE(image.hasValidData());
-    EXPECT_EQ(image.stripCount(), 0);
-    EXPECT_EQ(image.colourSpace(), TarvexImage::colourSpaceUnknown);
-    EXPECT_EQ(image.bitsPerPixel(), 24);
-    EXPECT_EQ(image.depth(), 8);
-    EXPECT_EQ(image.resolutionUnits(), TarvexImage::resolutionInches);
-    EXPECT_EQ(image.matteColour(), 0xFFFFFFu);
-    EXPECT_FALSE(image.hasValidMatteColour());
-    EXPECT_EQ(image.xResolution(), 0.0);
-    EXPECT_EQ(image.fileSize(), 0);
-    const TarvexImageImpl& im = TarvexImageAccess::impl(image);
-    EXPECT_TRUE(im.isTrueColour);
-    EXPECT_EQ(im.alphaChannel, -1);
-    EXPECT_EQ(im.bytesPerPixel, 1);
-}
-
-TEST(Image, ColourSpaceDrivesBitsPerPixelAndTheCmykFlag)
-{
-    TarvexImage image;
-    const struct {
-        int space;
-        int bits;
-        bool cmyk;
-    } cases[] = {{9, 32, true}, {5, 24, false}, {8, 8, false}, {1, 1, false}, {0, 24, false}, {42, 24, false}};
-    for (const auto& c : cases) {
-        image.colourSpace(static_cast<TarvexImage::colourSpaceType>(c.space), true);
-        EXPECT_EQ(image.bitsPerPixel(), c.bits) << c.space;
-        EXPECT_EQ(TarvexImageAccess::impl(image).isCMYK, c.cmyk) << c.space;
-        EXPECT_EQ(image.colourSpace(), c.space);
-    }
-}
-
-TEST(Image, PackedImageReportsEightBitsAndTheIndexLineLength)
-{
-    TarvexImage image;
-    image.colourSpace(TarvexImage::colourSpaceCMYK);
-    image.size(10, 2, 0, 0, nullptr, nullptr);
-    TarvexImageImpl& im = TarvexImageAccess::impl(image);
-    im.isTrueColour = false;
-    im.indexBytesPerLine = 4;
-    EXPECT_EQ(image.bitsPerPixel(), 8);
-    EXPECT_EQ(image.bytesPerLine(), 4);
-    EXPECT_EQ(image.fileSize(), 8);
-}
-
-TEST(Image, SetIsReadMarksTheImage)
-{
-    TarvexImage image;
+    EXPECT_EQ(std::make_tuple(image.columns(), image.rows(), image.valid(), image.hasValidData(), image.stripCount(),
+                              image.fileSize(), image.hasValidMatteColour()),
+              std::make_tuple(0, 0, false, false, 0, 0, false));
     image.SetIsRead();
     EXPECT_TRUE(image.hasValidData());
+    const struct {
+        int space, bits;
+        bool cmyk;
+    } rows[] = {{0, 24, false}, {9, 32, true}, {5, 24, false}, {8, 8, false}, {1, 1, false}, {42, 24, false}};
+    for (const auto& row : rows) {
+        if (row.space)
+            image.colourSpace(static_cast<TarvexImage::colourSpaceType>(row.space), true);
+        EXPECT_EQ(image.colourSpace(), row.space);
+        EXPECT_EQ(image.bitsPerPixel(), row.bits) << row.space;
+        EXPECT_EQ(TarvexImageAccess::impl(image).isCMYK, row.cmyk) << row.space;
+    }
+    image.size(1000, 10, 0, 0, nullptr, nullptr);
+    EXPECT_TRUE(image.valid());
+    EXPECT_EQ(image.fileSize(), 30000);
 }
 
-TEST(Image, CopiesShareStateUntilOneIsDestroyed)
+TEST(Image, HandlesShareOneCountedImage)
 {
     TarvexImage first;
     {
         TarvexImage second(first);
-        EXPECT_EQ(refCountOf(first), 2);
         second.xResolution(300.0);
         second.yResolution(150.0);
-        EXPECT_EQ(first.xResolution(), 300.0);
-        EXPECT_EQ(first.yResolution(), 150.0);
+        EXPECT_EQ(first.xResolution() + first.yResolution(), 450.0);
         TarvexImage third;
-        third = first;
+        third.xResolution(1.0);
+        third = first;  // releases its own image
+        EXPECT_EQ(third.xResolution(), 300.0);
         EXPECT_EQ(refCountOf(first), 3);
+        TarvexImage& alias = third;
+        third = alias;
+        third = second;
+        EXPECT_EQ(refCountOf(first), 3);
+        third = TarvexImage();  // leaves the shared image to the other two
+        EXPECT_EQ(refCountOf(first), 2);
     }
     EXPECT_EQ(refCountOf(first), 1);
     EXPECT_EQ(first.xResolution(), 300.0);
 }
 
-TEST(Image, AssignmentToItselfOrToASharerKeepsTheCount)
+// Operations check once that the strips hold every line, whatever strips a host placed.
+TEST(Image, StripsCoverEveryLine)
 {
-    TarvexImage a;
-    TarvexImage b(a);
-    TarvexImage& alias = a;
-    a = alias;
-    EXPECT_EQ(refCountOf(a), 2);
-    a = b;
-    EXPECT_EQ(refCountOf(a), 2);
-}
-
-TEST(Image, AssignmentReleasesThePreviousImage)
-{
-    TarvexImage a;
-    TarvexImage b;
-    a.xResolution(1.0);
-    b.xResolution(2.0);
-    a = b;
-    EXPECT_EQ(a.xResolution(), 2.0);
-    EXPECT_EQ(refCountOf(b), 2);
-}
-
-TEST(Image, FileSizeIsLineLengthTimesRows)
-{
-    TarvexImage image;
-    image.size(1000, 10, 0, 0, nullptr, nullptr);
-    EXPECT_EQ(image.fileSize(), 30000);
-    EXPECT_TRUE(image.valid());
-}
-
-TEST(Image, ProgressMonitorIsStoredNotOwned)
-{
-    TarvexImageProgress monitor;
-    {
-        TarvexImage image;
-        image.setProgressMonitor(monitor);
-        EXPECT_EQ(TarvexImageAccess::impl(image).progressMonitor, &monitor);
+    const struct {
+        std::vector<std::size_t> strips;
+        std::int64_t rows, linesPerStrip, lineBytes;
+        bool covered;
+    } rows[] = {{{}, 0, 0, 3, true},           {{30, 30}, 20, 10, 3, true}, {{30, 29}, 20, 10, 3, false},
+                {{30, 6}, 12, 10, 3, true},    {{30}, 20, 10, 3, false},    {{30, 30}, 20, 0, 3, false},
+                {{30, 30}, 20, 10, -1, false}, {{30, 30}, 20, 10, 0, true}};
+    for (const auto& row : rows) {
+        StripVector strips(row.strips.size());
+        for (std::size_t i = 0; i < strips.size(); ++i)
+            strips[i].ReSize(row.strips[i]);
+        EXPECT_EQ(stripsCoverLines(strips, row.rows, row.linesPerStrip, row.lineBytes), row.covered)
+            << row.rows << " lines of " << row.lineBytes << ", " << row.linesPerStrip << " a strip";
     }
-    EXPECT_TRUE(monitor.progressMonitor(L"still alive", 0, 0));
+}
+
+class WideOnly : public TarvexImageProgress {
+public:
+    using TarvexImageProgress::progressMonitor;
+    bool progressMonitor(const wchar_t* text, std::int64_t a, std::int64_t b) override
+    {
+        notes.push_back((text ? text : L"(null)") + std::to_wstring(a) + L"," + std::to_wstring(b));
+        return false;
+    }
+    std::vector<std::wstring> notes;
+};
+
+TEST(Progress, NarrowNotesReachTheWideOverloadConverted)
+{
+    TarvexImageProgress base;
+    EXPECT_TRUE(base.progressMonitor(L"x", -1, 1));
+    EXPECT_TRUE(base.progressMonitor("narrow", 1, 2));
+    WideOnly monitor;
+    TarvexImageProgress& asBase = monitor;
+    EXPECT_FALSE(asBase.progressMonitor("\xc3\xa9", 5, 1LL << 40));
+    asBase.progressMonitor(static_cast<const char*>(nullptr), 0, -3);
+    EXPECT_THROW(monitor.progressMonitor("\xc3", 0, 0), trx::TextConversionError);
+    EXPECT_EQ(monitor.notes, std::vector<std::wstring>({L"\u00e9"
+                                                        "5,1099511627776",
+                                                        L"(null)0,-3"}));
 }
 
 }  // namespace

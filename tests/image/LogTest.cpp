@@ -1,61 +1,55 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
 #include "image/Log.h"
+#include "image/TextConversion.h"
 #include "support/TestSupport.h"
+#include "trx/Errors.h"
 
 namespace {
 
-// Runs `body` with standard error redirected to a file and returns what reached it.
+// What reaching standard error `body` makes.
 template <class Body>
 std::string stderrOf(Body body)
 {
-    std::fflush(stderr);
-    FILE* sink = std::tmpfile();
-    const int saved = dup(fileno(stderr));
-    dup2(fileno(sink), fileno(stderr));
+    testing::internal::CaptureStderr();
     body();
-    std::fflush(stderr);
-    dup2(saved, fileno(stderr));
-    close(saved);
-    std::string text;
-    std::rewind(sink);
-    for (int c; (c = std::fgetc(sink)) != EOF;)
-        text.push_back(static_cast<char>(c));
-    std::fclose(sink);
-    return text;
+    return testing::internal::GetCapturedStderr();
 }
 
-TEST(Log, LineGetsThePrefixAndExactlyOneNewline)
+// The code of the conversion error that converting `text` raises; 0 when none.
+template <class Conversion, class Char>
+int failureCode(const Char* text)
 {
-    trxtest::LogCapture log;
-    LogMessage(L"abc");
-    LogMessage(L"abc\n");
-    LogMessage(L"");
-    LogMessage(L"line %d of %ls", 3, L"caf\u00e9");
-    ASSERT_EQ(log.lines().size(), 4u);
-    EXPECT_EQ(log.lines()[0], L"[TRXImage] abc\n");
-    EXPECT_EQ(log.lines()[1], L"[TRXImage] abc\n");
-    EXPECT_EQ(log.lines()[2], L"[TRXImage] \n");
-    EXPECT_EQ(log.lines()[3], L"[TRXImage] line 3 of caf\u00e9\n");
+    try {
+        Conversion converted(text);
+    } catch (const trx::TextConversionError& e) {
+        return e.code();
+    }
+    return 0;
 }
 
-TEST(Log, LongMessagesAreNotCut)
+TEST(Log, LineGetsThePrefixAndOneNewline)
 {
+    const std::wstring name(100000, L'\u4e2d');  // no length limit
+    const struct {
+        const wchar_t* format;
+        std::wstring line;
+    } rows[] = {{L"abc", L"[TRXImage] abc\n"},
+                {L"abc\n", L"[TRXImage] abc\n"},
+                {L"a\n\n", L"[TRXImage] a\n\n"},
+                {L"", L"[TRXImage] \n"},
+                {L"cannot open %ls", L"[TRXImage] cannot open " + name + L"\n"}};
     trxtest::LogCapture log;
-    const std::wstring name(100000, L'\u4e2d');
-    LogMessage(L"OpenImageIO cannot open %ls", name.c_str());
-    ASSERT_EQ(log.lines().size(), 1u);
-    EXPECT_EQ(log.lines()[0], L"[TRXImage] OpenImageIO cannot open " + name + L"\n");
-}
-
-TEST(Log, PercentLFormatsPrintTheLetterL)
-{
-    trxtest::LogCapture log;
+    for (const auto& row : rows) {
+        log.clear();
+        LogMessage(row.format, name.c_str());
+        EXPECT_EQ(log.lines(), std::vector<std::wstring>{row.line}) << row.format;
+    }
+    log.clear();
     LogMessage(L"buffer size: %lul", 10000ul);
     EXPECT_EQ(log.lines().at(0), L"[TRXImage] buffer size: 10000l\n");
 }
@@ -63,33 +57,44 @@ TEST(Log, PercentLFormatsPrintTheLetterL)
 TEST(Log, LinesGoToStandardErrorUntilAFunctionIsSet)
 {
     TarvexImage::SetLog(nullptr);
-    EXPECT_EQ(stderrOf([] { LogMessage(L"to stderr \u00e9"); }), "[TRXImage] to stderr \xc3\xa9\n");
-    std::string leaked;
+    const wchar_t invalid[] = {L'a', static_cast<wchar_t>(0xD800), L'b', 0};
+    EXPECT_EQ(stderrOf([&] { LogMessage(L"to stderr \u00e9 %ls", invalid); }),
+              "[TRXImage] to stderr \xc3\xa9 a\xef\xbf\xbd"
+              "b\n");
     {
         trxtest::LogCapture log;
-        leaked = stderrOf([] { LogMessage(L"to the function"); });
+        EXPECT_EQ(stderrOf([] { LogMessage(L"to the function"); }), "");
         EXPECT_EQ(log.lines().size(), 1u);
     }
-    EXPECT_EQ(leaked, "");
     EXPECT_EQ(stderrOf([] { LogMessage(L"back"); }), "[TRXImage] back\n");
 }
 
-TEST(Log, InvalidCodePointsStillReachStandardError)
+TEST(TextConversion, BothDirectionsAgreeAndRefuseInvalidText)
 {
-    TarvexImage::SetLog(nullptr);
-    const wchar_t text[] = {L'a', static_cast<wchar_t>(0xD800), L'b', 0};
-    EXPECT_EQ(stderrOf([&] { LogMessage(L"%ls", text); }), "[TRXImage] a\xef\xbf\xbd"
-                                                           "b\n");
-}
-
-TEST(Log, SetLogWorksThroughAnyImage)
-{
-    trxtest::LogCapture log;
-    TarvexImage image;
-    image.SetLog(nullptr);
-    std::string out = stderrOf([] { LogMessage(L"x"); });
-    EXPECT_EQ(out, "[TRXImage] x\n");
-    EXPECT_TRUE(log.lines().empty());
+    EXPECT_EQ(WideToUtf8(nullptr).c_str(), nullptr);
+    EXPECT_EQ(Utf8ToWide(nullptr).c_str(), nullptr);
+    std::string long8;
+    for (int i = 0; i < 700; ++i)
+        long8 += "\xc3\xa9";
+    const struct {
+        std::wstring wide;
+        std::string utf8;
+    } rows[] = {{L"", ""},
+                {L"caf\u00e9/\u00fcber.png", "caf\xc3\xa9/\xc3\xbc"
+                                             "ber.png"},
+                {L"\u65e5\u672c\u8a9e \U0001F600", "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e \xf0\x9f\x98\x80"},
+                {std::wstring(700, L'\u00e9'), long8}};
+    for (const auto& row : rows) {
+        EXPECT_STREQ(WideToUtf8(row.wide.c_str()).c_str(), row.utf8.c_str());
+        EXPECT_EQ(Utf8ToWide(row.utf8.c_str()).str(), row.wide);
+    }
+    // Bad continuation, overlong slash, encoded surrogate, beyond U+10FFFF, truncated.
+    for (const char* text : {"\xc3\x28", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "abc\xe2\x82", "\xff"})
+        EXPECT_EQ(failureCode<Utf8ToWide>(text), EILSEQ) << text;
+    // A surrogate, a value beyond U+10FFFF, a negative one.
+    for (const std::wstring& text :
+         {std::wstring(L"a") + wchar_t(0xDC00), std::wstring(1, wchar_t(0x110000)), std::wstring(1, wchar_t(-5))})
+        EXPECT_EQ(failureCode<WideToUtf8>(text.c_str()), EILSEQ) << static_cast<long>(text.back());
 }
 
 }  // namespace

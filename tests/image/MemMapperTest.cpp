@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include <TRXImage.h>
 
@@ -13,106 +16,79 @@ unsigned char* bytesOf(const trx::MemMapObjectAllocator& allocator, trx::MemMapO
     return static_cast<unsigned char*>(view.get_writeable());
 }
 
-TEST(MemMapper, ResizeKeepsContentAndZeroesNewBytes)
+// Every size change keeps the bytes both sizes hold and adds zero bytes, whether the
+// store grows within its page, across pages, from nothing or back to nothing; an
+// impossible size fails and leaves the store as it was.
+TEST(MemMapper, ResizingMatchesAVector)
 {
     trx::MemMapObjectAllocator store;
-    EXPECT_EQ(store.Size(), 0u);
-    ASSERT_TRUE(store.ReSize(10));
     trx::MemMapObjectMapper view(0);
-    std::memset(bytesOf(store, view), 0xAB, 10);
-    ASSERT_TRUE(store.ReSize(5));
-    ASSERT_TRUE(store.ReSize(3 << 20));  // grows past the first page, perhaps moving
-    const unsigned char* p = bytesOf(store, view);
-    for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(p[i], 0xAB);
-    for (int i = 5; i < (3 << 20); i += 4093)
-        ASSERT_EQ(p[i], 0) << i;
-    EXPECT_EQ(store.Size(), 3u << 20);
-    ASSERT_TRUE(store.ReSize(0));
-    EXPECT_EQ(store.Size(), 0u);
-}
-
-TEST(MemMapper, CopiesShareUntilSplit)
-{
-    trx::MemMapObjectAllocator a;
-    a.ReSize(4);
-    trx::MemMapObjectMapper view(0);
-    bytesOf(a, view)[0] = 1;
-    trx::MemMapObjectAllocator b(a);
-    trx::MemMapObjectMapper viewB(0);
-    EXPECT_EQ(bytesOf(b, viewB), bytesOf(a, view));
-    ASSERT_TRUE(b.Split());
-    unsigned char* pb = bytesOf(b, viewB);
-    EXPECT_NE(pb, bytesOf(a, view));
-    pb[0] = 2;
-    EXPECT_EQ(bytesOf(a, view)[0], 1);
-    EXPECT_EQ(pb[0], 2);
-}
-
-TEST(MemMapper, ResizingASharedStoreLeavesTheOthersBytes)
-{
-    trx::MemMapObjectAllocator a;
-    a.ReSize(8);
-    trx::MemMapObjectMapper view(0);
-    std::memset(bytesOf(a, view), 7, 8);
-    trx::MemMapObjectAllocator b;
-    b = trx::MemMapCowCopy<const trx::MemMapObjectAllocator>(a);
-    ASSERT_TRUE(b.ReSize(16));
-    EXPECT_EQ(a.Size(), 8u);
-    trx::MemMapObjectMapper viewB(0);
-    EXPECT_EQ(bytesOf(b, viewB)[7], 7);
-    EXPECT_EQ(bytesOf(b, viewB)[8], 0);
-}
-
-TEST(MemMapper, ViewsKeepBytesAliveAndDoNotCountAsSharers)
-{
-    trx::MemMapObjectMapper view(0);
-    {
-        trx::MemMapObjectAllocator a;
-        a.ReSize(4);
-        view = a;
-        static_cast<unsigned char*>(view.get_writeable())[3] = 42;
-        trx::MemMapObjectMapper second(view);
-        EXPECT_EQ(second.get_pucstr(), view.get_pucstr());
-        // With views alive the allocator is still the only owner: resizing is in place.
-        const void* before = view.get_writeable();
-        ASSERT_TRUE(a.ReSize(8));
-        EXPECT_EQ(view.get_writeable(), before);
+    std::vector<unsigned char> model;
+    unsigned char fill = 1;
+    for (std::size_t size : {10u, 5u, 8u, 4096u, 4097u, 3000u, 5000u, 3u << 20, 100u, 0u, 3u, 0u}) {
+        SCOPED_TRACE(size);
+        ASSERT_TRUE(store.ReSize(size));
+        model.resize(size, 0);
+        ASSERT_EQ(store.Size(), size);
+        unsigned char* p = bytesOf(store, view);
+        ASSERT_EQ(std::vector<unsigned char>(p, p + size), model);
+        std::fill_n(p, size, ++fill);
+        std::fill(model.begin(), model.end(), fill);
+        for (std::size_t impossible : {SIZE_MAX, SIZE_MAX - 100, SIZE_MAX / 2, std::size_t(1) << 62})
+            EXPECT_FALSE(store.ReSize(impossible)) << impossible;
+        ASSERT_EQ(store.Size(), size);
     }
-    EXPECT_EQ(view.get_pucstr()[3], 42);
-    EXPECT_EQ(view.Size(), 8u);
-}
-
-TEST(MemMapper, SizedMapperOwnsAStoreOfItsOwn)
-{
-    trx::MemMapObjectMapper blob(100);
-    EXPECT_EQ(blob.Size(), 100u);
-    EXPECT_NE(blob.get_lpcstr(), nullptr);
-    trx::MemMapObjectMapper empty(0);
-    EXPECT_EQ(empty.get_writeable(), nullptr);
-    EXPECT_EQ(empty.Size(), 0u);
-}
-
-TEST(MemMapper, ImpossibleSizesFailAndLeaveTheStore)
-{
-    trx::MemMapObjectAllocator a;
-    a.ReSize(16);
-    for (std::size_t n : {SIZE_MAX, SIZE_MAX - 100, SIZE_MAX / 2, std::size_t(1) << 62}) {
-        EXPECT_FALSE(a.ReSize(n)) << n;
-        EXPECT_EQ(a.Size(), 16u);
-    }
-    trx::MemMapObjectAllocator fresh;
-    EXPECT_FALSE(fresh.ReSize(SIZE_MAX));
-    EXPECT_EQ(fresh.Size(), 0u);
     trx::MemMapObjectMapper huge(SIZE_MAX - 4095);
     EXPECT_EQ(huge.Size(), 0u);
     EXPECT_EQ(huge.get_writeable(), nullptr);
 }
 
-TEST(MemMapper, AllocatorHasOnePointerBesidesItsVirtualTable)
+TEST(MemMapper, CopiesShareUntilSplitOrResize)
 {
-    EXPECT_EQ(sizeof(trx::MemMapObjectAllocator), 2 * sizeof(void*));
-    EXPECT_EQ(sizeof(trx::MemMapObjectMapper), sizeof(trx::MemMapObjectAllocator));
+    trx::MemMapObjectAllocator a;
+    a.ReSize(8);
+    trx::MemMapObjectMapper view(0), viewB(0);
+    std::memset(bytesOf(a, view), 7, 8);
+    trx::MemMapObjectAllocator b(a), c;
+    c = trx::MemMapCowCopy<const trx::MemMapObjectAllocator>(a);
+    EXPECT_EQ(bytesOf(b, viewB), bytesOf(a, view));
+    EXPECT_FALSE(c.ReSize(SIZE_MAX));
+    ASSERT_TRUE(b.Split());
+    bytesOf(b, viewB)[0] = 2;
+    ASSERT_TRUE(c.ReSize(16));
+    EXPECT_EQ(bytesOf(c, viewB)[7], 7);
+    bytesOf(c, viewB)[0] = 3;
+    EXPECT_EQ(a.Size(), 8u);
+    EXPECT_EQ(bytesOf(a, view)[0], 7);
+    EXPECT_EQ(bytesOf(b, viewB)[0], 2);
+}
+
+TEST(MemMapper, ViewsKeepBytesAliveAndDoNotCountAsSharers)
+{
+    trx::MemMapObjectMapper view(0);
+    EXPECT_EQ(view.get_writeable(), nullptr);
+    {
+        trx::MemMapObjectAllocator a;
+        a.ReSize(4);
+        bytesOf(a, view)[3] = 42;
+        trx::MemMapObjectMapper second(view);
+        // With views alive the allocator is still the only owner: no copy is made.
+        const void* before = view.get_writeable();
+        ASSERT_TRUE(a.ReSize(8));
+        ASSERT_TRUE(a.Split());
+        EXPECT_EQ(bytesOf(a, second), before);
+    }
+    EXPECT_EQ(view.get_pucstr()[3], 42);
+    EXPECT_EQ(view.Size(), 8u);
+    // When the last holder goes, so does the mapping.
+    void* base = view.get_writeable();
+    unsigned char resident = 0;
+    EXPECT_EQ(mincore(base, 1, &resident), 0);
+    view = trx::MemMapObjectAllocator();
+    EXPECT_EQ(mincore(base, 1, &resident), -1);
+    trx::MemMapObjectMapper blob(100);
+    EXPECT_EQ(blob.Size(), 100u);
+    EXPECT_NE(blob.get_lpcstr(), nullptr);
 }
 
 }  // namespace

@@ -1,82 +1,54 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "read/ReadLayout.h"
 
-namespace {
-
-constexpr std::uint64_t kPlenty = UINT64_MAX;
-
-}  // namespace
-
-TEST(ReadLayout, SixteenMebibyteStrips)
+TEST(ReadLayout, StripsLimitsAndRefusals)
 {
-    ReadLayout layout;
-    ASSERT_EQ(planReadLayout(2, 3, 3, false, kPlenty, layout), nullptr);
-    EXPECT_EQ(layout.strips, 1);
-    EXPECT_EQ(layout.linesPerStrip, 3);
-    EXPECT_EQ(layout.bytesPerLine, 6);
-    EXPECT_EQ(layout.alphaBytesPerLine, 0);
-
-    // Exactly 16 MiB of lines is one strip; one more line makes no second strip yet.
-    ASSERT_EQ(planReadLayout(4096, 4096, 1, false, kPlenty, layout), nullptr);
-    EXPECT_EQ(layout.strips, 1);
-    ASSERT_EQ(planReadLayout(4096, 8191, 1, false, kPlenty, layout), nullptr);
-    EXPECT_EQ(layout.strips, 1);
-    ASSERT_EQ(planReadLayout(4096, 8192, 1, false, kPlenty, layout), nullptr);
-    EXPECT_EQ(layout.strips, 2);
-    EXPECT_EQ(layout.linesPerStrip, 4096);
-    ASSERT_EQ(planReadLayout(6000, 4000, 3, true, kPlenty, layout), nullptr);
-    EXPECT_EQ(layout.strips, 4);
-    EXPECT_EQ(layout.linesPerStrip, 1000);
-    EXPECT_EQ(layout.totalBytes, 4u * 1000u * 24000u);
-}
-
-TEST(ReadLayout, NoRowsNoStrips)
-{
-    ReadLayout layout;
-    ASSERT_EQ(planReadLayout(100, 0, 3, true, kPlenty, layout), nullptr);
-    EXPECT_EQ(layout.strips, 0);
-    EXPECT_EQ(layout.linesPerStrip, 0);
-    EXPECT_EQ(layout.totalBytes, 0u);
-}
-
-TEST(ReadLayout, LinesWiderThanAStripGetAStripEach)
-{
-    ReadLayout layout;
-    ASSERT_EQ(planReadLayout(10000000, 3, 3, false, kPlenty, layout), nullptr);
-    EXPECT_EQ(layout.strips, 3);
-    EXPECT_EQ(layout.linesPerStrip, 1);
-}
-
-TEST(ReadLayout, LineLengthLimit)
-{
-    ReadLayout layout;
-    EXPECT_EQ(planReadLayout(715827882, 1, 3, false, kPlenty, layout), nullptr);
-    EXPECT_EQ(layout.bytesPerLine, 2147483646);
-    EXPECT_STREQ(planReadLayout(715827883, 1, 3, false, kPlenty, layout), L"a line longer than 2147483647 bytes");
-    EXPECT_EQ(planReadLayout(2147483647, 1, 1, false, kPlenty, layout), nullptr);
-    EXPECT_STREQ(planReadLayout(2147483648LL, 1, 1, false, kPlenty, layout), L"a line longer than 2147483647 bytes");
-    EXPECT_EQ(planReadLayout(536870911, 1, 4, false, kPlenty, layout), nullptr);
-    EXPECT_NE(planReadLayout(536870912, 1, 4, false, kPlenty, layout), nullptr);
-}
-
-TEST(ReadLayout, MemoryLimit)
-{
-    ReadLayout layout;
-    EXPECT_EQ(planReadLayout(100, 100, 3, true, 40000, layout), nullptr);
-    EXPECT_STREQ(planReadLayout(100, 100, 3, true, 39999, layout), L"more memory than this machine has");
-    EXPECT_EQ(planReadLayout(100, 100, 3, false, 30000, layout), nullptr);
-    EXPECT_NE(planReadLayout(100, 100, 3, false, 29999, layout), nullptr);
-    // The last strip is sized for whole strips of lines.
-    EXPECT_EQ(planReadLayout(2048, 8193, 3, false, kPlenty, layout), nullptr);
-    EXPECT_EQ(layout.totalBytes, static_cast<std::uint64_t>(layout.strips * layout.linesPerStrip * 6144));
-    EXPECT_NE(planReadLayout(2048, 8193, 3, false, layout.totalBytes - 1, layout), nullptr);
-}
-
-TEST(ReadLayout, RefusesNegativeSizes)
-{
-    ReadLayout layout;
-    EXPECT_NE(planReadLayout(-1, 5, 3, false, kPlenty, layout), nullptr);
-    EXPECT_NE(planReadLayout(5, -1, 3, false, kPlenty, layout), nullptr);
-    EXPECT_NE(planReadLayout(5, 5, 0, false, kPlenty, layout), nullptr);
+    constexpr std::uint64_t P = UINT64_MAX;  // plenty of memory
+    const wchar_t *line = L"a line longer than 2147483647 bytes", *memory = L"more memory than this machine has";
+    const wchar_t *negative = L"negative dimensions", *pixel = L"an unsupported pixel size";
+    const struct {
+        std::int64_t columns, rows;
+        int bytesPerPixel;
+        bool alpha;
+        std::uint64_t memory;
+        const wchar_t* refusal;
+        std::int64_t strips = 0, linesPerStrip = 0;
+        std::uint64_t totalBytes = 0;
+    } rows[] = {{2, 3, 3, false, P, nullptr, 1, 3, 18},
+                {0, 5, 3, false, P, nullptr, 1, 5, 0},
+                {100, 0, 3, true, P, nullptr, 0, 0, 0},
+                // 16 MiB of lines is one strip, and so is anything short of twice that.
+                {4096, 4096, 1, false, P, nullptr, 1, 4096, 1u << 24},
+                {4096, 8191, 1, false, P, nullptr, 1, 8191, 8191u * 4096},
+                {4096, 8192, 1, false, P, nullptr, 2, 4096, 2u << 24},
+                {6000, 3000, 4, true, P, nullptr, 4, 750, 4u * 750 * 30000},
+                {10000000, 3, 3, false, P, nullptr, 3, 1, 90000000},  // a strip a line
+                // Sized for whole strips of lines: the last strip is as large as the others.
+                {2048, 8194, 3, true, 3u * 2732 * 8192, nullptr, 3, 2732, 3u * 2732 * 8192},
+                {2048, 8194, 3, true, 3u * 2732 * 8192 - 1, memory},
+                {715827882, 1, 3, false, P, nullptr, 1, 1, 2147483646},
+                {715827883, 1, 3, false, P, line},
+                {-1, 5, 3, false, P, negative},
+                {5, -1, 3, false, P, negative},
+                {5, 5, 0, false, P, pixel},
+                {5, 5, 5, false, P, pixel}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.columns) + " x " + std::to_string(row.rows) + " x " +
+                     std::to_string(row.bytesPerPixel) + (row.alpha ? " + alpha" : ""));
+        ReadLayout layout;
+        layout.strips = -7;
+        const wchar_t* refusal =
+            planReadLayout(row.columns, row.rows, row.bytesPerPixel, row.alpha, row.memory, layout);
+        EXPECT_EQ(std::wstring(refusal ? refusal : L""), std::wstring(row.refusal ? row.refusal : L""));
+        EXPECT_EQ(layout.strips, row.refusal ? -7 : row.strips);  // a refusal leaves the layout alone
+        if (row.refusal)
+            continue;
+        EXPECT_EQ(layout.linesPerStrip, row.linesPerStrip);
+        EXPECT_EQ(layout.bytesPerLine, row.columns * row.bytesPerPixel);
+        EXPECT_EQ(layout.alphaBytesPerLine, row.alpha ? row.columns : 0);
+        EXPECT_EQ(layout.totalBytes, row.totalBytes);
+    }
 }

@@ -1,302 +1,194 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "read/ResolutionRecords.h"
 #include "support/ReadFiles.h"
+#include "support/TestSupport.h"
 
 using namespace trxtest;
 
 namespace {
 
 constexpr std::uint16_t kX = 282, kY = 283, kUnit = 296;
+constexpr int kApp0 = 0xE0, kApp1 = 0xE1, kApp13 = 0xED, kRaw = -1, kAlone = -2;
+constexpr double kNone = -1;  // the resolution the caller set: no record applied
 
-struct Result {
-    bool ok;
-    double x, y;
+// A Photoshop record whose resolution resource follows the blocks `before`.
+Bytes photoshop(std::uint32_t x, std::uint16_t xUnit, std::uint32_t y, std::uint16_t yUnit,
+                std::vector<PhotoshopBlock> before = {})
+{
+    before.push_back({"8BIM", 1005, "", photoshopResolution(x, xUnit, y, yUnit)});
+    return photoshopPayload(before);
+}
+
+Bytes exifCm300(bool little)
+{
+    return exifPayload(little, {exifShort(kUnit, 3), exifRational(kX, 300, 1), exifRational(kY, 300, 1)});
+}
+
+// A marker stream of segments; kRaw adds its bytes as they are, kAlone the marker
+// whose code is its first byte, with nothing after it.
+Bytes jpeg(const std::vector<std::pair<int, Bytes>>& parts)
+{
+    JpegStream stream;
+    for (const auto& [code, bytes] : parts)
+        code == kRaw ? stream.raw(bytes) : code == kAlone ? stream.marker(bytes[0]) : stream.segment(code, bytes);
+    return stream.bytes();
+}
+
+Bytes changed(Bytes bytes, std::size_t at, unsigned char to)
+{
+    bytes.at(at) = to;
+    return bytes;
+}
+
+Bytes cut(const Bytes& bytes, std::size_t n) { return Bytes(bytes.begin(), bytes.begin() + static_cast<long>(n)); }
+
+struct Walk {
+    std::string name;
+    Bytes file;
+    double x = kNone, y = kNone;
 };
 
-template <class Parser>
-Result run(Parser parse, const Bytes& payload)
+// Walks each file; a record either sets both resolutions or leaves the caller's.
+void expectWalks(const std::vector<Walk>& walks)
 {
-    Result r{false, -1.0, -2.0};
-    r.ok = parse(payload, r.x, r.y);
-    return r;
+    TempDir dir;
+    const std::string path = dir.file("records.jpg");
+    for (const Walk& walk : walks) {
+        writeFile(path, walk.file);
+        double x = kNone, y = kNone;
+        readJpegResolution(path, x, y);
+        EXPECT_DOUBLE_EQ(x, walk.x) << walk.name;
+        EXPECT_DOUBLE_EQ(y, walk.y) << walk.name;
+    }
 }
 
 }  // namespace
 
 TEST(ConvertResolution, UnitWords)
 {
-    EXPECT_DOUBLE_EQ(convertResolution("300", "inch"), 300.0);
-    EXPECT_DOUBLE_EQ(convertResolution("300", "in"), 300.0);
-    EXPECT_DOUBLE_EQ(convertResolution("299.5", "in"), 299.5);
-    EXPECT_DOUBLE_EQ(convertResolution("118.11", "cm"), 118 * 2.54);  // fraction dropped first
-    EXPECT_NEAR(convertResolution("2835", "m"), 72.009, 1e-9);
-    EXPECT_DOUBLE_EQ(convertResolution("3000000", "2"), 300.0);
-    EXPECT_DOUBLE_EQ(convertResolution("300", "2"), 300.0);
-    EXPECT_DOUBLE_EQ(convertResolution("10000", "2"), 10000.0);
-    EXPECT_DOUBLE_EQ(convertResolution("10001", "none"), 1.0001);
-    EXPECT_DOUBLE_EQ(convertResolution("96", ""), 96.0);
-    EXPECT_DOUBLE_EQ(convertResolution("300", "dpi"), 72.0);
-    EXPECT_DOUBLE_EQ(convertResolution("300", "IN"), 72.0);  // case matters
-    EXPECT_DOUBLE_EQ(convertResolution("", "cm"), 0.0);
-}
-
-TEST(ConvertResolution, AbsentValueIsZeroForEveryUnitThatReadsIt)
-{
+    const struct {
+        const char *value, *unit;
+        double expected;
+    } rows[] = {{"300", "inch", 300},      {"299.5", "in", 299.5}, {"118.11", "cm", 299.72},
+                {"2835.9", "m", 72.009},   {"3000000", "2", 300},  {"10000", "2", 10000},
+                {"10001", "none", 1.0001}, {"96", "", 96},         {"300", "dpi", 72},
+                {"300", "IN", 72},         {"", "pt", 72}};
+    for (const auto& row : rows)
+        EXPECT_DOUBLE_EQ(convertResolution(row.value, row.unit), row.expected) << row.value << " " << row.unit;
     for (const char* unit : {"", "none", "2", "inch", "in", "cm", "m"})
         EXPECT_EQ(convertResolution("", unit), 0.0) << unit;
-    EXPECT_EQ(convertResolution("", "pt"), 72.0);
 }
 
-TEST(JfifRecord, DensitiesAndUnits)
+TEST(JpegResolution, RecordsAndTheWalk)
 {
-    auto r = run(parseJfifDensity, jfifPayload(1, 300, 300));
-    EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.x, 300.0);
-    EXPECT_EQ(r.y, 300.0);
-
-    r = run(parseJfifDensity, jfifPayload(2, 118, 118));
-    EXPECT_DOUBLE_EQ(r.x, 299.72);
-    EXPECT_DOUBLE_EQ(r.y, 299.72);
-
-    r = run(parseJfifDensity, jfifPayload(0, 1, 1));
-    EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.x, 72.0);
-    EXPECT_EQ(r.y, 72.0);
-
-    r = run(parseJfifDensity, jfifPayload(2, 1, 1));
-    EXPECT_DOUBLE_EQ(r.x, 182.88);
-    EXPECT_DOUBLE_EQ(r.y, 182.88);
-
-    r = run(parseJfifDensity, jfifPayload(7, 200, 100));
-    EXPECT_EQ(r.x, 200.0);
-    EXPECT_EQ(r.y, 100.0);
-
-    r = run(parseJfifDensity, jfifPayload(1, 1, 300));  // an aspect ratio
-    EXPECT_EQ(r.x, 72.0);
-    EXPECT_EQ(r.y, 72.0);
-
-    r = run(parseJfifDensity, jfifPayload(1, 0, 0));
-    EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.x, 0.0);
-}
-
-TEST(JfifRecord, EveryTruncationBelowTwelveBytesIsAbsent)
-{
-    const Bytes whole = jfifPayload(1, 300, 300);
-    for (std::size_t n = 0; n < 12; ++n) {
-        const auto r = run(parseJfifDensity, Bytes(whole.begin(), whole.begin() + static_cast<long>(n)));
-        EXPECT_FALSE(r.ok) << n;
-        EXPECT_EQ(r.x, -1.0);
-    }
-    EXPECT_TRUE(run(parseJfifDensity, Bytes(whole.begin(), whole.begin() + 12)).ok);
-}
-
-TEST(JfifRecord, WrongSignatureIsAbsent)
-{
-    for (std::size_t i = 0; i < 5; ++i) {
-        Bytes p = jfifPayload(1, 300, 300);
-        p[i] ^= 0x20;
-        EXPECT_FALSE(run(parseJfifDensity, p).ok) << i;
-    }
-}
-
-TEST(ExifRecord, BothByteOrdersGiveTheSameResult)
-{
-    const std::vector<ExifField> fields{exifRational(kX, 600, 2), exifRational(kY, 150, 1), exifShort(kUnit, 2)};
+    const Bytes jfif96 = jfifPayload(1, 96, 96), jfif300 = jfifPayload(1, 300, 300), exif = exifCm300(true);
+    const Bytes psd = photoshop(300u << 16, 1, 300u << 16, 1), psdCm = photoshop(300u << 16, 2, 300u << 16, 2);
+    Bytes largest = psd;
+    largest.resize(65533);
+    std::vector<Walk> walks = {
+        {"jfif per inch", jpeg({{kApp0, jfif300}, {kAlone, {0xD9}}}), 300, 300},
+        {"jfif per cm", jpeg({{kApp0, jfifPayload(2, 118, 118)}}), 299.72, 299.72},
+        {"jfif unknown unit", jpeg({{kApp0, jfifPayload(7, 200, 100)}}), 200, 100},
+        {"jfif zero density", jpeg({{kApp0, jfifPayload(1, 0, 0)}}), 0, 0},
+        {"jfif aspect ratio per cm", jpeg({{kApp0, jfifPayload(2, 1, 1)}}), 182.88, 182.88},
+        {"jfif aspect 1:300", jpeg({{kApp0, jfifPayload(1, 1, 300)}}), 72, 72},
+        {"jfif aspect 300:1", jpeg({{kApp0, jfifPayload(0, 300, 1)}}), 72, 72},
+        {"psd per cm", jpeg({{kApp13, psdCm}}), 762, 762},
+        {"psd units apart", jpeg({{kApp13, photoshop(0x12C8000, 1, 150u << 16, 2)}}), 300.5, 381},
+        {"psd short resource", jpeg({{kApp13, photoshop(96u << 16, 1, 96u << 16, 1, {{"8BIM", 1005, "", Bytes(15)}})}}),
+         96, 96},
+        {"psd without resolution", jpeg({{kApp13, photoshopPayload({{"8BIM", 1000, "", Bytes(16, 1)}})}})},
+        {"psd without blocks", jpeg({{kApp13, photoshopPayload({})}})},
+        {"exif after jfif", jpeg({{kApp0, jfif96}, {kApp1, exif}}), 762, 762},
+        {"jfif after exif", jpeg({{kApp1, exif}, {kApp0, jfifPayload(1, 96, 48)}}), 96, 48},
+        {"psd after jfif", jpeg({{kApp0, jfif96}, {kApp13, psd}}), 96, 96},
+        {"first psd counts", jpeg({{kApp13, psdCm}, {kApp13, psd}}), 762, 762},
+        {"psd after a failed jfif", jpeg({{kApp0, changed(jfif96, 0, 'X')}, {kApp13, psd}}), 300, 300},
+        {"jfif after psd", jpeg({{kApp13, psd}, {kApp0, jfif96}}), 96, 96},
+        {"records in other segments", jpeg({{0xE2, jfif300}, {0xEE, exif}, {0xFE, psd}})},
+        {"fill, standalone markers, junk, codes 00 and D8",
+         jpeg({{kRaw, {0x00, 0x12, 0xFF, 0xFF, 0xFF, 0xD0, 0xFF, 0x01, 0x34}},
+               {kAlone, {0xD7}},
+               {kRaw, {0xFF, 0xFF}},
+               {0x00, {1, 2, 3}},
+               {0xD8, {}},
+               {kApp0, jfif96}}),
+         96, 96},
+        {"scan ends the walk", jpeg({{kAlone, {0xDA}}, {kApp0, jfif300}})},
+        {"end of image ends the walk", jpeg({{kAlone, {0xD9}}, {kApp0, jfif300}})},
+        {"length 0 ends the walk", jpeg({{kApp0, jfif96}, {kRaw, {0xFF, 0xE5, 0, 0}}, {kApp0, jfif300}}), 96, 96},
+        {"length 1 ends the walk", jpeg({{kApp0, jfif96}, {kRaw, {0xFF, 0xE5, 0, 1}}, {kApp0, jfif300}}), 96, 96},
+        {"length 2", jpeg({{kRaw, {0xFF, 0xE5, 0, 2}}, {kApp0, jfif300}}), 300, 300},
+        {"largest segment", jpeg({{kApp13, largest}}), 300, 300},
+        {"empty file", {}},
+        {"one byte", {0xFF}},
+        {"no start of image", {0xD8, 0xFF}},
+        {"end instead of start", changed(jpeg({{kApp0, jfif300}}), 1, 0xD9)}};
+    // Names and data of every parity before the resource: pad bytes are skipped.
+    for (std::string name : {"", "a", "ab", "abc", "abcd"})
+        for (std::size_t size : {0u, 1u, 2u, 3u, 17u})
+            walks.push_back(
+                {"psd after '" + name + "' of " + std::to_string(size),
+                 jpeg({{kApp13, photoshop(200u << 16, 1, 100u << 16, 1, {{"8BIM", 1000, name, Bytes(size)}})}}), 200,
+                 100});
     for (bool little : {true, false}) {
-        const auto r = run(parseExifResolution, exifPayload(little, fields));
-        EXPECT_TRUE(r.ok) << little;
-        EXPECT_EQ(r.x, 300.0);
-        EXPECT_EQ(r.y, 150.0);
+        const std::string order = little ? " II" : " MM";
+        const auto add = [&](const char* name, std::vector<ExifField> fields, double x = kNone, double y = kNone,
+                             int claimed = -1) {
+            walks.push_back({name + order, jpeg({{kApp1, exifPayload(little, fields, claimed)}}), x, y});
+        };
+        add("per inch", {exifRational(kX, 600, 2), exifRational(kY, 150, 1), exifShort(kUnit, 2)}, 300, 150);
+        add("x alone per cm", {exifRational(kX, 200, 1), exifShort(kUnit, 3)}, 508, 508);
+        add("y alone", {exifRational(kY, 96, 1)}, 96, 96);
+        add("zero denominator", {exifRational(kX, 300, 0)});
+        add("zero denominator passed over", {exifRational(kX, 300, 0), exifRational(kY, 100, 1)}, 100, 100);
+        add("resolution as LONG", {{kX, 4, 1, 300, 0, 0}});
+        add("resolution count 0", {{kY, 5, 0, 0, 300, 1}});
+        add("unit as LONG", {exifRational(kX, 300, 1), {kUnit, 4, 1, 3, 0, 0}}, 300, 300);
+        add("unit count 0", {exifRational(kX, 300, 1), {kUnit, 3, 0, 3, 0, 0}}, 300, 300);
+        add("no entries", {exifRational(kX, 300, 1)}, kNone, kNone, 0);
+        // Twenty entries claimed, five held: the five are read.
+        add("directory cut short",
+            {exifRational(kX, 100, 1), exifShort(256, 1), exifShort(257, 1), exifShort(258, 1), exifShort(kUnit, 3)},
+            254, 254, 20);
     }
+    expectWalks(walks);
+    double x = kNone, y = kNone;
+    readJpegResolution(TempDir().file("missing.jpg"), x, y);
+    EXPECT_EQ(x + y, 2 * kNone);
 }
 
-TEST(ExifRecord, OneAxisServesBoth)
+// Every cut of a valid record is absent until it holds what the answer needs, and so is
+// the record with any byte of its signature changed. A cut file keeps what came before.
+TEST(JpegResolution, EveryCutAndEverySignatureByte)
 {
-    for (bool little : {true, false}) {
-        auto r = run(parseExifResolution, exifPayload(little, {exifRational(kX, 200, 1), exifShort(kUnit, 3)}));
-        EXPECT_TRUE(r.ok);
-        EXPECT_DOUBLE_EQ(r.x, 508.0);
-        EXPECT_DOUBLE_EQ(r.y, 508.0);
-        r = run(parseExifResolution, exifPayload(little, {exifRational(kY, 96, 1)}));
-        EXPECT_EQ(r.x, 96.0);
-        EXPECT_EQ(r.y, 96.0);
+    const Bytes exifII = exifCm300(true), exifMM = exifCm300(false);
+    const Bytes psd = photoshop(300u << 16, 1, 300u << 16, 1, {{"8BIM", 1000, "name", Bytes(5, 9)}});
+    const struct {
+        int code;
+        Bytes payload;
+        std::size_t signature, shortest;  // without the Y rational the answer is the same
+        double resolution;
+    } rows[] = {{kApp0, jfifPayload(1, 300, 300), 5, 12, 300},
+                {kApp1, exifII, 10, exifII.size() - 8, 762},
+                {kApp1, exifMM, 10, exifMM.size() - 8, 762},
+                {kApp13, psd, 18, psd.size(), 300}};
+    std::vector<Walk> walks;
+    for (const auto& row : rows) {
+        const std::string name = std::to_string(row.code) + " of " + std::to_string(row.payload.size());
+        for (std::size_t n = 0; n <= row.payload.size(); ++n) {
+            const double r = n >= row.shortest ? row.resolution : kNone;
+            walks.push_back({name + " cut at " + std::to_string(n), jpeg({{row.code, cut(row.payload, n)}}), r, r});
+        }
+        for (std::size_t i = 0; i < row.signature; ++i)
+            walks.push_back(
+                {name + " byte " + std::to_string(i), jpeg({{row.code, changed(row.payload, i, row.payload[i] ^ 1)}})});
     }
-}
-
-TEST(ExifRecord, ZeroDenominatorPassesTheEntryOver)
-{
-    EXPECT_FALSE(run(parseExifResolution, exifPayload(true, {exifRational(kX, 300, 0)})).ok);
-    const auto r = run(parseExifResolution, exifPayload(false, {exifRational(kX, 300, 0), exifRational(kY, 100, 1)}));
-    EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.x, 100.0);
-}
-
-TEST(ExifRecord, WrongTypesAndZeroCountsArePassedOver)
-{
-    ExifField x = exifRational(kX, 300, 1);
-    x.type = 4;
-    EXPECT_FALSE(run(parseExifResolution, exifPayload(true, {x})).ok);
-    ExifField y = exifRational(kY, 300, 1);
-    y.count = 0;
-    EXPECT_FALSE(run(parseExifResolution, exifPayload(true, {y})).ok);
-    ExifField unit = exifShort(kUnit, 3);
-    unit.type = 4;
-    const auto r = run(parseExifResolution, exifPayload(true, {exifRational(kX, 300, 1), unit}));
-    EXPECT_EQ(r.x, 300.0);
-}
-
-TEST(ExifRecord, HeaderDefectsAreAbsent)
-{
-    const Bytes good = exifPayload(true, {exifRational(kX, 300, 1)});
-    ASSERT_TRUE(run(parseExifResolution, good).ok);
-    for (std::size_t at : {0u, 3u, 4u, 5u, 6u, 7u, 8u}) {
-        Bytes p = good;
-        p[at] ^= 0x01;
-        EXPECT_FALSE(run(parseExifResolution, p).ok) << at;
-    }
-    Bytes mixed = good;
-    mixed[7] = 'M';  // "IM" is no byte order
-    EXPECT_FALSE(run(parseExifResolution, mixed).ok);
-    Bytes noEntries = exifPayload(true, {exifRational(kX, 300, 1)}, 0);
-    EXPECT_FALSE(run(parseExifResolution, noEntries).ok);
-}
-
-TEST(ExifRecord, IfdOffsetBeyondThePayload)
-{
-    Bytes p = exifPayload(true, {exifRational(kX, 300, 1)});
-    for (std::uint32_t offset : {0xFFFFFFFFu, 0xFFFFFFF8u, static_cast<std::uint32_t>(p.size())}) {
-        p[10] = static_cast<unsigned char>(offset);
-        p[11] = static_cast<unsigned char>(offset >> 8);
-        p[12] = static_cast<unsigned char>(offset >> 16);
-        p[13] = static_cast<unsigned char>(offset >> 24);
-        EXPECT_FALSE(run(parseExifResolution, p).ok) << offset;
-    }
-}
-
-TEST(ExifRecord, ValueOffsetBeyondThePayloadPassesTheEntryOver)
-{
-    Bytes p = exifPayload(true, {exifRational(kX, 300, 1), exifRational(kY, 200, 1)});
-    // Point XResolution's value at the very end.
-    const std::uint32_t v = static_cast<std::uint32_t>(p.size()) - 13;
-    std::memcpy(&p[6 + 8 + 2 + 8], &v, 4);
-    const auto r = run(parseExifResolution, p);
-    EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.x, 200.0);
-    EXPECT_EQ(r.y, 200.0);
-}
-
-TEST(ExifRecord, DirectoryClaimingMoreEntriesThanItHolds)
-{
-    // Five entries, twenty claimed: the loop stops where the payload ends.
-    std::vector<ExifField> fields{exifRational(kX, 100, 1)};
-    for (int i = 0; i < 3; ++i)
-        fields.push_back(exifShort(static_cast<std::uint16_t>(0x100 + i), 1));
-    fields.push_back(exifShort(kUnit, 3));
-    for (bool little : {true, false}) {
-        const auto r = run(parseExifResolution, exifPayload(little, fields, 20));
-        EXPECT_TRUE(r.ok);
-        EXPECT_DOUBLE_EQ(r.x, 254.0);
-        EXPECT_DOUBLE_EQ(r.y, 254.0);
-    }
-}
-
-TEST(ExifRecord, EveryTruncationIsAbsentOrAnswerNeverOverrun)
-{
-    const Bytes whole = exifPayload(true, {exifShort(kUnit, 3), exifRational(kX, 300, 1), exifRational(kY, 300, 1)});
+    const Bytes jfif96 = jfifPayload(1, 96, 96), whole = jpeg({{kApp0, jfif96}, {kApp1, exifMM}});
     for (std::size_t n = 0; n <= whole.size(); ++n) {
-        const auto r = run(parseExifResolution, Bytes(whole.begin(), whole.begin() + static_cast<long>(n)));
-        if (n < whole.size() - 8) {
-            EXPECT_FALSE(r.ok) << n;
-            EXPECT_EQ(r.x, -1.0);
-        } else {
-            EXPECT_TRUE(r.ok) << n;
-            EXPECT_DOUBLE_EQ(r.x, 762.0);
-        }
+        const double r = n == whole.size() ? 762 : n >= 6 + jfif96.size() ? 96 : kNone;
+        walks.push_back({"file cut at " + std::to_string(n), cut(whole, n), r, r});
     }
-}
-
-TEST(PhotoshopRecord, ResolutionResource)
-{
-    auto r = run(parsePhotoshopResolution,
-                 photoshopPayload({{"8BIM", 1005, "", photoshopResolution(300u << 16, 1, 300u << 16, 1)}}));
-    EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.x, 300.0);
-    EXPECT_EQ(r.y, 300.0);
-    r = run(parsePhotoshopResolution,
-            photoshopPayload({{"8BIM", 1005, "", photoshopResolution(300u << 16, 2, 300u << 16, 2)}}));
-    EXPECT_DOUBLE_EQ(r.x, 762.0);
-    EXPECT_DOUBLE_EQ(r.y, 762.0);
-    r = run(parsePhotoshopResolution,
-            photoshopPayload({{"8BIM", 1005, "", photoshopResolution(0x12C8000, 1, 150u << 16, 2)}}));
-    EXPECT_DOUBLE_EQ(r.x, 300.5);
-    EXPECT_DOUBLE_EQ(r.y, 381.0);
-}
-
-TEST(PhotoshopRecord, SkipsBlocksOfOddSizesAndPaddedNames)
-{
-    for (std::string name : {"", "a", "ab", "abc", "abcd"}) {
-        for (std::size_t size : {0u, 1u, 2u, 3u, 17u}) {
-            const Bytes payload =
-                photoshopPayload({{"8BIM", 1000, name, Bytes(size, 0x55)},
-                                  {"8BIM", 1005, name, photoshopResolution(200u << 16, 1, 100u << 16, 1)}});
-            const auto r = run(parsePhotoshopResolution, payload);
-            EXPECT_TRUE(r.ok) << name << " " << size;
-            EXPECT_EQ(r.x, 200.0);
-            EXPECT_EQ(r.y, 100.0);
-        }
-    }
-}
-
-TEST(PhotoshopRecord, ShortResolutionResourceIsSkipped)
-{
-    const Bytes payload = photoshopPayload(
-        {{"8BIM", 1005, "", Bytes(15, 0)}, {"8BIM", 1005, "", photoshopResolution(96u << 16, 1, 96u << 16, 1)}});
-    EXPECT_EQ(run(parsePhotoshopResolution, payload).x, 96.0);
-}
-
-TEST(PhotoshopRecord, WrongSignaturesFail)
-{
-    EXPECT_FALSE(run(parsePhotoshopResolution,
-                     photoshopPayload({{"8BIX", 1000, "", Bytes(4, 0)},
-                                       {"8BIM", 1005, "", photoshopResolution(300u << 16, 1, 300u << 16, 1)}}))
-                     .ok);
-    Bytes p = photoshopPayload({{"8BIM", 1005, "", photoshopResolution(300u << 16, 1, 300u << 16, 1)}});
-    p[12] = '1';  // "Photoshop 3.1"
-    EXPECT_FALSE(run(parsePhotoshopResolution, p).ok);
-}
-
-TEST(PhotoshopRecord, NoResolutionResourceFails)
-{
-    EXPECT_FALSE(run(parsePhotoshopResolution, photoshopPayload({{"8BIM", 1000, "", Bytes(16, 1)}})).ok);
-    EXPECT_FALSE(run(parsePhotoshopResolution, photoshopPayload({})).ok);
-}
-
-TEST(PhotoshopRecord, HugeDataSizeFails)
-{
-    Bytes p = photoshopPayload(
-        {{"8BIM", 1000, "", Bytes(4, 0)}, {"8BIM", 1005, "", photoshopResolution(300u << 16, 1, 300u << 16, 1)}});
-    for (std::uint32_t size : {0xFFFFFFFFu, 0xFFFFFFF0u, 0x80000000u}) {
-        p[14 + 8] = static_cast<unsigned char>(size >> 24);
-        p[14 + 9] = static_cast<unsigned char>(size >> 16);
-        p[14 + 10] = static_cast<unsigned char>(size >> 8);
-        p[14 + 11] = static_cast<unsigned char>(size);
-        EXPECT_FALSE(run(parsePhotoshopResolution, p).ok) << size;
-    }
-}
-
-TEST(PhotoshopRecord, EveryTruncationFailsWithoutWriting)
-{
-    const Bytes whole = photoshopPayload(
-        {{"8BIM", 1000, "name", Bytes(5, 9)}, {"8BIM", 1005, "", photoshopResolution(300u << 16, 1, 300u << 16, 1)}});
-    for (std::size_t n = 0; n < whole.size(); ++n) {
-        const auto r = run(parsePhotoshopResolution, Bytes(whole.begin(), whole.begin() + static_cast<long>(n)));
-        EXPECT_FALSE(r.ok) << n;
-        EXPECT_EQ(r.x, -1.0) << n;
-        EXPECT_EQ(r.y, -2.0) << n;
-    }
-    EXPECT_TRUE(run(parsePhotoshopResolution, whole).ok);
+    expectWalks(walks);
 }
