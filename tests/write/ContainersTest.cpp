@@ -1,241 +1,189 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <numeric>
 
 #include "TRXImage.h"
+#include "image/TextConversion.h"
+#include "support/TestSupport.h"
 
 namespace {
 
-std::vector<unsigned char> counting(std::size_t n, unsigned start = 0)
-{
-    std::vector<unsigned char> bytes(n);
-    std::iota(bytes.begin(), bytes.end(), static_cast<unsigned char>(start));
-    return bytes;
-}
+using Bytes = std::vector<unsigned char>;
 
-// Reaches the members the growth rules are stated in.
-struct StreamState {
-    const unsigned char* data;
-    std::uint64_t capacity;
-    std::uint64_t length;
-};
-StreamState state(const CBufferStream& s)
+// The growth rules are stated in the private capacities: CBufferStream's follows its
+// vtable pointer and block, CAutoBuffer's comes first.
+std::uint64_t capacityOf(const CBufferStream& s)
 {
-    static_assert(sizeof(CBufferStream) == sizeof(void*) * 2 + 16, "vtable pointer then three members");
-    StreamState out;
-    std::memcpy(&out.data, reinterpret_cast<const char*>(&s) + sizeof(void*), sizeof(void*));
-    std::memcpy(&out.capacity, reinterpret_cast<const char*>(&s) + 2 * sizeof(void*), 8);
-    std::memcpy(&out.length, reinterpret_cast<const char*>(&s) + 2 * sizeof(void*) + 8, 8);
-    return out;
+    std::uint64_t capacity;
+    std::memcpy(&capacity, reinterpret_cast<const char*>(&s) + 2 * sizeof(void*), sizeof capacity);
+    return capacity;
 }
 
 std::uint32_t capacityOf(const CAutoBuffer& b)
 {
     std::uint32_t capacity;
-    std::memcpy(&capacity, &b, sizeof capacity);  // first member
+    std::memcpy(&capacity, &b, sizeof capacity);
     return capacity;
 }
 
-TEST(BufferStream, GrowsByTheCountPlus1024WhenFull)
+// Each row appends to the stream and buffer of the rows before it; capacities as the
+// growth rules give them. A count past 32 bits reaches the buffer only. Reads stay inside
+// the bytes written; Read always starts at 0.
+TEST(Containers, GrowthRulesAndWhatComesBack)
 {
-    CBufferStream s;
-    const auto bytes = counting(10000);
-    std::uint64_t written = 99;
-    // Appends of 4096, 4096 and 1808 bytes: 5120, 10240, then the last fits.
-    const std::pair<std::size_t, std::uint64_t> steps[] = {{4096, 5120}, {4096, 10240}, {1808, 10240}};
-    std::size_t at = 0;
-    for (auto [count, capacity] : steps) {
-        EXPECT_TRUE(s.Write(bytes.data() + at, count, &written));
-        EXPECT_EQ(written, count);
-        at += count;
-        EXPECT_EQ(state(s).capacity, capacity);
-        EXPECT_EQ(s.GetPos(), at);
+    struct Row {
+        std::uint32_t count;
+        bool source;
+        std::uint64_t streamCapacity;
+        std::uint32_t bufferCapacity;
+    };
+    const Row rows[] = {{1, true, 1025, 512},    {511, true, 1025, 512}, {1, true, 1025, 1024},
+                        {511, true, 1025, 1024}, {1, true, 2050, 1536},  {4096, true, 7170, 5632},
+                        {1, false, 7170, 5632},  {0, true, 7170, 5632},  {0xFFFFFFFFu, true, 7170, 5632}};
+    Bytes bytes(8000);
+    std::iota(bytes.begin(), bytes.end(), static_cast<unsigned char>(1));
+    CBufferStream stream, empty;
+    CAutoBuffer buffer;
+    std::uint32_t length = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.count) + " after " + std::to_string(length));
+        const bool huge = row.count == 0xFFFFFFFFu;
+        const std::uint32_t taken = row.source && !huge ? row.count : 0;
+        std::uint64_t written = 99;
+        EXPECT_TRUE(stream.Write(row.source ? &bytes[length] : nullptr, huge ? 0 : row.count, &written));
+        EXPECT_EQ(buffer.WriteData(row.source ? reinterpret_cast<char*>(&bytes[length]) : nullptr, row.count), taken);
+        length += taken;
+        EXPECT_EQ(written, taken);
+        EXPECT_EQ(capacityOf(stream), row.streamCapacity);
+        EXPECT_EQ(capacityOf(buffer), row.bufferCapacity);
+        ASSERT_EQ(stream.GetPos() + buffer.GetDataSize(), 2 * length);
     }
-    EXPECT_EQ(s.GetPos(), 10000u);
-    EXPECT_EQ(std::memcmp(s.GetBuffer(), bytes.data(), 10000), 0);
-}
-
-TEST(BufferStream, GrowsWhenTheLengthWouldReachTheCapacity)
-{
-    // Capacity stays above the length: a write that would fill it exactly still grows.
-    CBufferStream s;
-    const auto bytes = counting(3000);
-    s.Write(bytes.data(), 100, nullptr);
-    EXPECT_EQ(state(s).capacity, 1124u);
-    s.Write(bytes.data(), 1023, nullptr);  // 1123 < 1124
-    EXPECT_EQ(state(s).capacity, 1124u);
-    s.Write(bytes.data(), 1, nullptr);  // 1124 reaches it
-    EXPECT_EQ(state(s).capacity, 1124u + 1 + 1024);
-    EXPECT_LT(s.GetPos(), state(s).capacity);
-}
-
-TEST(BufferStream, EmptyWriteReservesABlock)
-{
-    CBufferStream s;
-    std::uint64_t written = 7;
-    EXPECT_TRUE(s.Write(nullptr, 0, &written));
-    EXPECT_EQ(written, 0u);
-    EXPECT_NE(s.GetBuffer(), nullptr);
-    EXPECT_EQ(state(s).capacity, 1024u);
-    EXPECT_EQ(s.GetPos(), 0u);
-}
-
-TEST(BufferStream, ReadCopiesFromTheStart)
-{
-    CBufferStream s;
-    std::uint64_t read = 99;
-    unsigned char out[16] = {};
-    EXPECT_TRUE(s.Read(out, 0, &read));
-    EXPECT_EQ(read, 0u);  // no block yet
-
-    const auto bytes = counting(10, 1);
-    s.Write(bytes.data(), 10, nullptr);
-    for (int i = 0; i < 2; ++i) {  // no read position: the same bytes every time
-        EXPECT_TRUE(s.Read(out, 4, &read));
-        EXPECT_EQ(read, 4u);
-        EXPECT_EQ(std::vector<unsigned char>(out, out + 4), (std::vector<unsigned char>{1, 2, 3, 4}));
+    for (auto [offset, count] : {std::pair{0, 1},
+                                 {0, 4},
+                                 {0, 5121},
+                                 {0, 5122},
+                                 {5118, 3},
+                                 {5118, 4},
+                                 {5121, 1},
+                                 {5121, 0},
+                                 {-1, 1},
+                                 {-5, 0}}) {
+        SCOPED_TRACE(std::to_string(count) + " at " + std::to_string(offset));
+        const bool inside = offset >= 0 && offset + count <= static_cast<int>(length);
+        Bytes out(count + 1, 0), again(count + 1, 0);
+        std::uint64_t read = 99;
+        EXPECT_TRUE(stream.ReadFromPos(out.data(), count, &read, offset));
+        EXPECT_EQ(read, inside ? count : 0);
+        EXPECT_TRUE(offset != 0 || (stream.Read(again.data(), count, &read) && again == out));
+        std::uint32_t remaining = 99;
+        const char* held = buffer.ReadData(remaining, static_cast<std::uint32_t>(offset));
+        EXPECT_EQ(remaining, offset >= 0 && offset < static_cast<int>(length) ? length - offset : 0);
+        EXPECT_EQ(held == nullptr, remaining == 0);
+        EXPECT_TRUE(!inside || !count || std::memcmp(out.data(), &bytes[offset], count) == 0);
+        EXPECT_TRUE(!inside || !count || std::memcmp(held, &bytes[offset], count) == 0);
     }
-    EXPECT_TRUE(s.Read(out, 10, &read));
-    EXPECT_EQ(read, 10u);
-    EXPECT_TRUE(s.Read(out, 11, &read));
-    EXPECT_EQ(read, 0u);
-    EXPECT_TRUE(s.Read(nullptr, 1, &read));
-    EXPECT_EQ(read, 0u);
+    char out;
+    std::uint64_t read = 99, none = 99;
+    EXPECT_TRUE(stream.Read(nullptr, 1, &read) && empty.Read(&out, 0, &none));
+    EXPECT_EQ(read + none, 0u);  // the second without a block
+    EXPECT_TRUE(empty.Write(nullptr, 0, nullptr));
+    EXPECT_EQ(capacityOf(empty), 1024u);  // a block even for no bytes
 }
 
-TEST(BufferStream, ReadFromPosStaysInsideTheBytesWritten)
+// Copies own their blocks: each outlives the original; ClearData empties.
+TEST(Containers, CopiesOwnTheirBlocks)
 {
-    CBufferStream s;
-    const auto bytes = counting(10, 1);
-    s.Write(bytes.data(), 10, nullptr);
-    unsigned char out[16] = {};
-    std::uint64_t read = 99;
-    EXPECT_TRUE(s.ReadFromPos(out, 3, &read, 0));
-    EXPECT_EQ(read, 3u);
-    EXPECT_EQ(out[0], 1);
-    EXPECT_TRUE(s.ReadFromPos(out, 3, &read, 7));  // the last three
-    EXPECT_EQ(read, 3u);
-    EXPECT_EQ(std::vector<unsigned char>(out, out + 3), (std::vector<unsigned char>{8, 9, 10}));
-    for (auto [count, offset] :
-         {std::pair{4, 7}, std::pair{1, 10}, std::pair{1, -1}, std::pair{0, -5}, std::pair{11, 0}}) {
-        read = 99;
-        EXPECT_TRUE(s.ReadFromPos(out, count, &read, offset));
-        EXPECT_EQ(read, 0u) << count << " at " << offset;
-    }
-    EXPECT_TRUE(s.ReadFromPos(out, 0, &read, 10));
-    EXPECT_EQ(read, 0u);
-}
-
-TEST(BufferStream, CopiesOwnTheirBlocks)
-{
-    auto original = std::make_unique<CBufferStream>();
-    const auto bytes = counting(5000, 3);
-    original->Write(bytes.data(), 5000, nullptr);
-
-    CBufferStream copy(*original);
-    CBufferStream assigned;
-    assigned.Write(bytes.data(), 10, nullptr);
-    assigned = *original;
-    assigned = assigned;
-    CBufferStream fromEmpty;
-    fromEmpty.Write(bytes.data(), 10, nullptr);
-    fromEmpty = CBufferStream();
-    EXPECT_EQ(fromEmpty.GetBuffer(), nullptr);
-    EXPECT_EQ(fromEmpty.GetPos(), 0u);
-
-    EXPECT_NE(copy.GetBuffer(), original->GetBuffer());
-    EXPECT_NE(assigned.GetBuffer(), original->GetBuffer());
-    EXPECT_EQ(state(copy).capacity, state(*original).capacity);
-    original.reset();  // the copies' bytes do not go with it
-    for (const CBufferStream* s : {&copy, &assigned}) {
-        ASSERT_EQ(s->GetPos(), 5000u);
-        EXPECT_EQ(std::memcmp(s->GetBuffer(), bytes.data(), 5000), 0);
-    }
-}
-
-TEST(AutoBuffer, CapacityIsTheSizeRoundedUpTo512)
-{
-    CAutoBuffer b;
-    const auto bytes = counting(5000);
-    EXPECT_EQ(b.WriteData(reinterpret_cast<const char*>(bytes.data()), 1), 1u);
-    EXPECT_EQ(capacityOf(b), 512u);
-    EXPECT_EQ(b.WriteData(reinterpret_cast<const char*>(bytes.data()) + 1, 511), 511u);  // 512 reaches 512
-    EXPECT_EQ(capacityOf(b), 512u);
-    EXPECT_EQ(b.WriteData(reinterpret_cast<const char*>(bytes.data()) + 512, 1), 1u);
-    EXPECT_EQ(capacityOf(b), 1024u);
-    EXPECT_EQ(b.WriteData(reinterpret_cast<const char*>(bytes.data()) + 513, 4096), 4096u);
-    EXPECT_EQ(capacityOf(b), 4608u + 512u);  // 4609 bytes
-    EXPECT_EQ(b.GetDataSize(), 4609u);
-    std::uint32_t remaining = 0;
-    const char* p = b.ReadData(remaining, 0);
-    ASSERT_EQ(remaining, 4609u);
-    EXPECT_EQ(std::memcmp(p, bytes.data(), 4609), 0);
-}
-
-TEST(AutoBuffer, SweepAroundTheGranule)
-{
-    for (std::uint32_t n : {1u, 511u, 512u, 513u, 1023u, 1024u, 4095u, 4096u, 4097u}) {
-        CAutoBuffer b;
-        const auto bytes = counting(n);
-        EXPECT_EQ(b.WriteData(reinterpret_cast<const char*>(bytes.data()), n), n);
-        EXPECT_EQ(capacityOf(b), (n + 511) / 512 * 512) << n;
-        EXPECT_EQ(b.GetDataSize(), n);
-    }
-}
-
-TEST(AutoBuffer, ReadDataPointsIntoTheBuffer)
-{
-    CAutoBuffer b;
-    std::uint32_t remaining = 5;
-    EXPECT_EQ(b.ReadData(remaining, 0), nullptr);
-    EXPECT_EQ(remaining, 0u);
-    b.WriteData("abcdef", 6);
-    char* p = b.ReadData(remaining, 2);
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(remaining, 4u);
-    EXPECT_EQ(std::string(p, remaining), "cdef");
-    remaining = 5;
-    EXPECT_EQ(b.ReadData(remaining, 6), nullptr);
-    EXPECT_EQ(remaining, 0u);
-    EXPECT_EQ(b.ReadData(remaining, 0xFFFFFFFFu), nullptr);
-}
-
-TEST(AutoBuffer, ClearDataAndRefusedWritesLeaveItConsistent)
-{
-    CAutoBuffer b;
-    EXPECT_EQ(b.WriteData("abc", 0), 0u);
-    EXPECT_EQ(b.WriteData(nullptr, 3), 0u);
-    EXPECT_EQ(b.GetDataSize(), 0u);
-    b.WriteData("abc", 3);
-    // A count that would take the 32-bit size past its range is refused.
-    EXPECT_EQ(b.WriteData("x", 0xFFFFFFFFu), 0u);
-    EXPECT_EQ(b.GetDataSize(), 3u);
-    b.ClearData();
-    EXPECT_EQ(b.GetDataSize(), 0u);
-    EXPECT_EQ(capacityOf(b), 0u);
-    b.ClearData();
-    EXPECT_EQ(b.WriteData("z", 1), 1u);
-    EXPECT_EQ(capacityOf(b), 512u);
-}
-
-TEST(AutoBuffer, AssignmentCopiesTheBlock)
-{
-    auto original = std::make_unique<CAutoBuffer>();
-    original->WriteData("hello", 5);
+    auto stream = std::make_unique<CBufferStream>();
+    auto buffer = std::make_unique<CAutoBuffer>();
+    stream->Write("hello", 5, nullptr);
+    buffer->WriteData("hello", 5);
+    CBufferStream copied(*stream), assigned, emptied;
     CAutoBuffer copy;
+    assigned.Write("old", 3, nullptr);
+    emptied.Write("old", 3, nullptr);
     copy.WriteData("old", 3);
-    copy = *original;
+    assigned = *stream;
+    assigned = assigned;
+    emptied = CBufferStream();
+    copy = *buffer;
     copy = copy;
-    original.reset();
-    std::uint32_t remaining = 0;
-    const char* p = copy.ReadData(remaining, 0);
-    EXPECT_EQ(std::string(p, remaining), "hello");
+    stream.reset();
+    buffer.reset();
+    for (const CBufferStream* s : {&copied, &assigned})
+        EXPECT_EQ(std::string(s->GetBuffer(), s->GetPos()), "hello");
+    EXPECT_EQ(emptied.GetBuffer(), nullptr);
+    std::uint32_t size = 0;
+    const char* held = copy.ReadData(size, 0);
+    EXPECT_EQ(std::string(held, size), "hello");
     EXPECT_EQ(capacityOf(copy), 512u);
-    CAutoBuffer empty;
-    copy = empty;
-    EXPECT_EQ(copy.GetDataSize(), 0u);
-    EXPECT_EQ(copy.ReadData(remaining, 0), nullptr);
+    copy.ClearData();
+    copy.ClearData();
+    EXPECT_EQ(copy.GetDataSize() + capacityOf(copy), 0u);
+}
+
+// The file stand-in: what each open mode leaves, and the cause and message of failures,
+// which fit the caller's buffer, terminator included.
+TEST(Containers, FileModesAndFailures)
+{
+    trxtest::TempDir dir;
+    struct Row {
+        const char* path;  // in the test folder unless absolute
+        unsigned flags;
+        int cause;  // of the failed open, or of writing "ab" to what opened; -1: none
+        const char* after;
+        const char* message;
+    };
+    const unsigned create = CFile::modeCreate | CFile::modeWrite;
+    const Row rows[] = {
+        {"old", create, -1, "ab", nullptr},
+        {"old", create | CFile::modeNoTruncate, -1, "abz", nullptr},
+        {"old", CFile::modeReadWrite, -1, "abz", nullptr},
+        {"old", CFile::modeRead, CFileException::invalidFile, "xyz", "Bad file descriptor ("},
+        {"none", CFile::modeWrite, CFileException::fileNotFound, nullptr, "No such file or directory ("},
+        {"old/x", CFile::modeWrite, CFileException::badPath, nullptr, "Not a directory ("},
+        {"/dev/full", CFile::modeWrite, CFileException::diskFull, nullptr, "No space left on device (/dev/full)"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        trxtest::writeFile(dir.file("old"), {'x', 'y', 'z'});
+        const std::string path = row.path[0] == '/' ? row.path : dir.file(row.path);
+        CFile file;
+        CFileException error;
+        CFileException* reported = &error;
+        if (file.Open(path.c_str(), row.flags, &error)) {
+            reported = nullptr;
+            try {
+                file.Write("ab", 2);
+                file.Close();
+                file.Close();
+            } catch (CFileException* e) {
+                reported = e;
+            }
+        }
+        ASSERT_EQ(reported ? reported->m_cause : -1, row.cause);
+        wchar_t text[64];
+        EXPECT_TRUE(!reported || (reported->GetErrorMessage(text, 64) && utf8ForDisplay(text).rfind(row.message) == 0));
+        if (reported && reported != &error)
+            reported->Delete();
+        const char* after = row.after ? row.after : "";
+        EXPECT_TRUE(!row.after || trxtest::readFile(path) == Bytes(after, after + std::strlen(after)));
+    }
+    CFile named;  // the name kept for messages shows bytes that are not UTF-8 as U+FFFD
+    ASSERT_TRUE(named.Open(dir.file("a\xFF").c_str(), CFile::modeCreate | CFile::modeWrite));
+    EXPECT_EQ(named.GetFilePath().back(), L'\uFFFD');
+    const CFileException full(CFileException::diskFull, ENOSPC, L"f");
+    for (auto [maxChars, text] :
+         {std::pair{0u, L"?"}, {1u, L""}, {4u, L"No "}, {40u, L"No space left on device (f)"}}) {
+        wchar_t buffer[40] = L"?";
+        EXPECT_EQ(full.GetErrorMessage(buffer, maxChars), maxChars > 0) << maxChars;
+        EXPECT_EQ(std::wstring(buffer), text) << maxChars;
+    }
+    wchar_t buffer[40];
+    EXPECT_TRUE(CFileException(CFileException::diskFull).GetErrorMessage(buffer, 40));
+    EXPECT_EQ(std::wstring(buffer), L"file error 13");
+    EXPECT_FALSE(CException().GetErrorMessage(buffer, 40));
 }
 
 }  // namespace
