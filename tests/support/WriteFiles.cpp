@@ -87,36 +87,17 @@ std::vector<unsigned char> rgbProfile()
     std::vector<unsigned char> p(256);
     for (std::size_t i = 0; i < p.size(); ++i)
         p[i] = static_cast<unsigned char>(i * 31 + 7);
-    // Big-endian words: length, version, rendering intent 0, the D50 illuminant, one tag.
-    const std::uint32_t at[] = {0, 8, 64, 68, 72, 76, 128, 136, 140};
-    const std::uint32_t value[] = {256, 0x02100000, 0, 0xF6D6, 0x10000, 0xD32D, 1, 144, 100};
-    for (int w = 0; w < 9; ++w)
+    // Big-endian words: length, version, rendering intent 0, the D50 illuminant, two tags.
+    const std::uint32_t at[] = {0, 8, 64, 68, 72, 76, 128, 136, 140, 148, 152};
+    const std::uint32_t value[] = {256, 0x02100000, 0, 0xF6D6, 0x10000, 0xD32D, 2, 156, 100, 200, 20};
+    for (int w = 0; w < 11; ++w)
         for (int i = 0; i < 4; ++i)
             p[at[w] + i] = static_cast<unsigned char>(value[w] >> (24 - 8 * i));
     std::memcpy(&p[12], "mntrRGB XYZ ", 12);
     std::memcpy(&p[36], "acsp", 4);
     std::memcpy(&p[132], "desc", 4);
+    std::memcpy(&p[144], "wtpt", 4);
     return p;
-}
-
-bool RecordingOutput::open(const std::string& name, const OIIO::ImageSpec& spec, OpenMode)
-{
-    m_spec = spec;
-    if (failOpen)
-        errorfmt("no room for {}", name);
-    return !failOpen;
-}
-
-bool RecordingOutput::write_scanline(int y, int, OIIO::TypeDesc, const void* data, OIIO::stride_t)
-{
-    rows.push_back(y);
-    if (y == failRow) {
-        errorfmt("row {} refused", y);
-        return false;
-    }
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    pixels.insert(pixels.end(), bytes, bytes + static_cast<std::size_t>(m_spec.width) * m_spec.nchannels);
-    return true;
 }
 
 }  // namespace trxtest

@@ -36,23 +36,7 @@ std::vector<unsigned char> cmykAsRgb(const std::vector<unsigned char>& pixels, b
 std::vector<unsigned char> bytesOf(const CBufferStream& stream);
 std::vector<unsigned char> bytesOf(CAutoBuffer& buffer);
 
-// A display profile for RGB as libpng accepts it: header, one tag, D50 illuminant.
+// A display profile for RGB as libpng accepts it: header, two tags, D50 illuminant.
 std::vector<unsigned char> rgbProfile();
-
-// An output that keeps what it is given instead of encoding it.
-class RecordingOutput : public OIIO::ImageOutput {
-public:
-    const char* format_name() const override { return format.c_str(); }
-    int supports(OIIO::string_view feature) const override { return feature == "ioproxy"; }
-    bool open(const std::string& name, const OIIO::ImageSpec& spec, OpenMode mode) override;
-    bool write_scanline(int y, int z, OIIO::TypeDesc format, const void* data, OIIO::stride_t xstride) override;
-    bool close() override { return true; }
-
-    std::string format = "tiff";
-    bool failOpen = false;
-    int failRow = -1;                   // write_scanline of this row fails
-    std::vector<int> rows;              // every row offered, in order
-    std::vector<unsigned char> pixels;  // every accepted row, in order
-};
 
 }  // namespace trxtest

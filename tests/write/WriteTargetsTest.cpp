@@ -39,9 +39,8 @@ struct RecordingFile : CFile {
 };
 
 // Whole 4096-byte chunks and a shorter last one. A CFileException closes the file and is
-// logged, the name shown readably; the chunks before it stay. Other exceptions, and a
-// wide path with no UTF-8 form, pass out. A buffer whose 32-bit size is nearly exhausted
-// refuses the next chunk with a line.
+// logged, the name shown readably; the chunks before it stay. Other exceptions pass out.
+// A buffer whose 32-bit size is nearly exhausted refuses the next chunk with a line.
 TEST(Targets, ChunksAndFailedAppends)
 {
     Bytes encoded(10000);
@@ -75,8 +74,6 @@ TEST(Targets, ChunksAndFailedAppends)
     RecordingFile other;
     other.failAt = 0;
     EXPECT_THROW(appendEncoded(encoded, "x.png", other), std::runtime_error);
-    const wchar_t bad[] = {L'a', static_cast<wchar_t>(0xD800), L'.', L'p', L'n', L'g', 0};
-    EXPECT_THROW(makeImage(false, false, 2, 2, smooth).write(bad), trx::TextConversionError);
     CAutoBuffer buffer;
     buffer.WriteData("abc", 3);
     char* size = reinterpret_cast<char*>(&buffer) + 2 * sizeof(void*);  // members: capacity, data, size
@@ -91,43 +88,93 @@ TEST(Targets, ChunksAndFailedAppends)
 }
 
 // Nothing reaches a target without a writer or proxy support (no line), or for an empty
-// or refused image (the writer's line on every target, and no file at the path).
+// image or one whose strips do not hold every line (the line on every target, no file).
 TEST(Targets, FailuresReachNoTarget)
 {
     TempDir dir;
     LogCapture log;
-    TarvexImage image = makeImage(false, false, 4, 4, smooth), empty, refused = makeImage(true, true, 4, 4, smooth);
-    TarvexImageAccess::impl(refused).alphaStrips.clear();
-    const std::string openLine = "[TRXImage] OpenImageIO for RGB fails to open, columns: 0, rows: 0, channels: 3\n";
-    const std::string refusedLine = "[TRXImage] Cannot write a 4 x 4 image: the alpha strips do not hold every line\n";
+    const std::string cannot = "[TRXImage] Cannot write a 4 x 6 image: the ";
+    std::vector<std::pair<TarvexImage, std::string>> images(5);
+    for (int i = 0; i < 4; ++i)
+        images[i].first = makeImage(i == 3, i == 3, 4, 6, smooth, 3);
+    TarvexImageAccess::impl(images[1].first).colourStrips[1].ReSize(4 * 3 * 3 - 1);
+    TarvexImageAccess::impl(images[2].first).alphaChannel = 3;
+    TarvexImageAccess::impl(images[3].first).alphaStrips.pop_back();
+    images[1].second = cannot + "colour strips do not hold every line\n";
+    images[2].second = images[3].second = cannot + "alpha strips do not hold every line\n";
+    images[4].second = "[TRXImage] OpenImageIO for RGB fails to open, columns: 0, rows: 0, channels: 3\n";
     for (const std::string ext : {"nosuchformat", "psd", "sgi", "ico", "png", "jpg", "tif", "bmp", "tga", "ppm", "gif",
                                   "webp", "exr", "hdr", "dpx", "iff", "fits", "rla", "heif"}) {
-        for (const TarvexImage* im : {&image, &empty, &refused}) {
+        for (const auto& [image, line] : images) {
             const std::string name = "x." + ext;
             const auto output = OIIO::ImageOutput::create(name);
-            const bool memory = output && output->supports("ioproxy"), path = im != &image;
-            if (im == &image ? memory : !output)
+            const bool memory = output && output->supports("ioproxy"), damaged = !line.empty();
+            if (damaged ? !output : memory)
                 continue;
-            SCOPED_TRACE(name + (im == &image ? "" : im == &empty ? " empty" : " refused"));
+            SCOPED_TRACE(name + " " + line);
             CBufferStream stream;
             CAutoBuffer buffer;
             RecordingFile file;
             stream.Write("abc", 3, nullptr);
             log.clear();
-            EXPECT_FALSE(im->write(name, 90, &stream) || im->write(name, 90, &buffer) || im->write(name, 90, &file) ||
-                         im->write(name, &stream, trx::WriteOptions()) || (path && im->write(dir.file(name))));
+            EXPECT_FALSE(image.write(name, 90, &stream) || image.write(name, 90, &buffer) ||
+                         image.write(name, 90, &file) || image.write(name, &stream, trx::WriteOptions()) ||
+                         (damaged && image.write(dir.file(name))));
             EXPECT_TRUE(bytesOf(stream) == Bytes({'a', 'b', 'c'}) && !std::filesystem::exists(dir.file(name)));
             EXPECT_EQ(buffer.GetDataSize() + file.calls + file.closes, 0u);
-            EXPECT_EQ(log.utf8(), std::vector<std::string>(!path    ? 0
-                                                           : memory ? 5
-                                                                    : 1,
-                                                           im == &empty ? openLine : refusedLine));
+            EXPECT_EQ(log.utf8(), std::vector<std::string>(!damaged ? 0 : memory ? 5 : 1, line));
         }
     }
     log.clear();
-    EXPECT_FALSE(image.write("x.png", -1, static_cast<CAutoBuffer*>(nullptr)) ||
-                 image.write("x.png", static_cast<CFile*>(nullptr), trx::WriteOptions()));
+    EXPECT_FALSE(images[0].first.write("x.png", -1, static_cast<CAutoBuffer*>(nullptr)) ||
+                 images[0].first.write("x.png", static_cast<CFile*>(nullptr), trx::WriteOptions()));
     EXPECT_EQ(log.utf8(), std::vector<std::string>(2, "[TRXImage] No target to write image to: x.png\n"));
+}
+
+// Every path overload writes the same file. A failure gives the described line and the
+// reason and leaves what was there, unless the whole new file replaces it; libjpeg's
+// refusal too, without ending the process.
+TEST(Targets, PathOverloadsAndFailures)
+{
+    TempDir dir;
+    LogCapture log;
+    TarvexImage image = makeImage(false, false, 3, 3, smooth), wide = makeImage(false, false, 70000, 1, smooth);
+    ASSERT_TRUE(image.write(dir.file("n\xC3\xA4me.png")));
+    const std::wstring folder(dir.path().begin(), dir.path().end());  // test folders are ASCII
+    ASSERT_TRUE(image.write(dir.file("c.png").c_str()) && image.write(folder + L"/w\u00e4\u6f22.png") &&
+                image.write((folder + L"/p.png").c_str()));
+    for (const char* name : {"c.png", "w\xC3\xA4\xE6\xBC\xA2.png", "p.png"})
+        EXPECT_EQ(readFile(dir.file(name)), readFile(dir.file("n\xC3\xA4me.png"))) << name;
+    const wchar_t bad[] = {L'a', static_cast<wchar_t>(0xD800), L'.', L'p', L'n', L'g', 0};
+    EXPECT_THROW(image.write(bad), trx::TextConversionError);
+    writeFile(dir.file("plain"), {1, 2, 3});
+    std::filesystem::create_directory(dir.file("folder.png"));
+    const std::string open = "[TRXImage] OpenImageIO for RGB fails to open, columns: ";
+    for (auto [path, first, because] :
+         {std::tuple{"missing/image.png", "3, rows: 3", "No such file or directory"},
+          {"plain/image.png", "3, rows: 3", "Not a directory"},
+          {"plain/image.sgi", "3, rows: 3", "Not a directory"},
+          {"folder.png", "3, rows: 3", "Is a directory"},
+          {"wide.jpg", "70000, rows: 1", "JPEG error: Maximum supported image dimension is 65500 pixels"},
+          {"image.nosuchformat", "", "OpenImageIO could not find a format writer for"}}) {
+        log.clear();
+        EXPECT_FALSE((path[0] == 'w' ? wide : image).write(dir.file(path)) ||
+                     std::filesystem::exists(dir.file("wide.jpg")));
+        ASSERT_EQ(log.utf8().size(), 2u) << path;
+        EXPECT_EQ(log.utf8()[0], *first ? open + first + ", channels: 3\n"
+                                        : "[TRXImage] OpenImageIO cannot create for writing: " + dir.file(path) + "\n");
+        EXPECT_EQ(log.utf8()[1].rfind("[TRXImage] Reason: " + std::string(because), 0), 0u) << log.utf8()[1];
+    }
+    EXPECT_EQ(readFile(dir.file("plain")), (Bytes{1, 2, 3}));
+    // PNM holds no alpha: the writer refuses the image before the old file is touched.
+    const Bytes old(10000, 7);
+    writeFile(dir.file("kept.ppm"), old);
+    EXPECT_FALSE(makeImage(false, true, 3, 3, smooth).write(dir.file("kept.ppm")));
+    EXPECT_EQ(readFile(dir.file("kept.ppm")), old);
+    CBufferStream stream;
+    ASSERT_TRUE(image.write(dir.file("kept.ppm")) && image.write("kept.ppm", -1, &stream));
+    EXPECT_EQ(readFile(dir.file("kept.ppm")), bytesOf(stream));
+    EXPECT_FALSE(image.write(static_cast<const char*>(nullptr)) || image.write(static_cast<const wchar_t*>(nullptr)));
 }
 
 // Every format (SGI has no proxy and goes through a file in memory) fails with one line on
@@ -170,7 +217,7 @@ TEST(Targets, ProfilesThatPngRefusesFailWithALine)
     TarvexImage image = makeImage(false, true, 5, 4, smooth);
     const std::string path = dir.file("p.png");
     int refused = 0;
-    for (std::size_t at = 0; at < 144; ++at)
+    for (std::size_t at = 0; at < 156; ++at)
         for (unsigned flip : {0x01u, 0x80u}) {
             SCOPED_TRACE(std::to_string(at) + " ^ " + std::to_string(flip));
             Bytes changed = rgbProfile();
