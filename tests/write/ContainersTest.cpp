@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <numeric>
 
 #include "TRXImage.h"
@@ -14,19 +13,15 @@ using Bytes = std::vector<unsigned char>;
 
 // The growth rules are stated in the private capacities: CBufferStream's follows its
 // vtable pointer and block, CAutoBuffer's comes first.
-std::uint64_t capacityOf(const CBufferStream& s)
+template <typename T, typename Container>
+T capacityOf(const Container& c, std::size_t at)
 {
-    std::uint64_t capacity;
-    std::memcpy(&capacity, reinterpret_cast<const char*>(&s) + 2 * sizeof(void*), sizeof capacity);
+    T capacity;
+    std::memcpy(&capacity, reinterpret_cast<const char*>(&c) + at, sizeof capacity);
     return capacity;
 }
-
-std::uint32_t capacityOf(const CAutoBuffer& b)
-{
-    std::uint32_t capacity;
-    std::memcpy(&capacity, &b, sizeof capacity);
-    return capacity;
-}
+std::uint64_t capacityOf(const CBufferStream& s) { return capacityOf<std::uint64_t>(s, 2 * sizeof(void*)); }
+std::uint32_t capacityOf(const CAutoBuffer& b) { return capacityOf<std::uint32_t>(b, 0); }
 
 // Each row appends to the stream and buffer of the rows before it; capacities as the
 // growth rules give them. A count past 32 bits reaches the buffer only. Reads stay inside
@@ -90,37 +85,26 @@ TEST(Containers, GrowthRulesAndWhatComesBack)
     EXPECT_EQ(read + none, 0u);  // the second without a block
     EXPECT_TRUE(empty.Write(nullptr, 0, nullptr));
     EXPECT_EQ(capacityOf(empty), 1024u);  // a block even for no bytes
-}
-
-// Copies own their blocks: each outlives the original; ClearData empties.
-TEST(Containers, CopiesOwnTheirBlocks)
-{
-    auto stream = std::make_unique<CBufferStream>();
-    auto buffer = std::make_unique<CAutoBuffer>();
-    stream->Write("hello", 5, nullptr);
-    buffer->WriteData("hello", 5);
-    CBufferStream copied(*stream), assigned, emptied;
-    CAutoBuffer copy;
+    // Copies own their blocks and outlive the original, also assigned to themselves.
+    CBufferStream* original = new CBufferStream(stream);
+    CBufferStream copied(*original), assigned;
     assigned.Write("old", 3, nullptr);
-    emptied.Write("old", 3, nullptr);
-    copy.WriteData("old", 3);
-    assigned = *stream;
+    assigned = *original;
     assigned = assigned;
-    emptied = CBufferStream();
-    copy = *buffer;
-    copy = copy;
-    stream.reset();
-    buffer.reset();
+    CAutoBuffer copy, other;
+    copy = buffer;
+    other.WriteData("old", 3);
+    other = copy;
+    other = other;
+    delete original;
+    buffer.ClearData();
+    buffer.ClearData();
     for (const CBufferStream* s : {&copied, &assigned})
-        EXPECT_EQ(std::string(s->GetBuffer(), s->GetPos()), "hello");
-    EXPECT_EQ(emptied.GetBuffer(), nullptr);
+        EXPECT_EQ(Bytes(s->GetBuffer(), s->GetBuffer() + s->GetPos()), Bytes(bytes.begin(), bytes.begin() + length));
     std::uint32_t size = 0;
-    const char* held = copy.ReadData(size, 0);
-    EXPECT_EQ(std::string(held, size), "hello");
-    EXPECT_EQ(capacityOf(copy), 512u);
-    copy.ClearData();
-    copy.ClearData();
-    EXPECT_EQ(copy.GetDataSize() + capacityOf(copy), 0u);
+    for (CAutoBuffer* b : {&copy, &other})
+        EXPECT_TRUE(b->GetDataSize() == length && std::memcmp(b->ReadData(size, 0), bytes.data(), length) == 0);
+    EXPECT_EQ(buffer.GetDataSize() + capacityOf(buffer), 0u);
 }
 
 // The file stand-in: what each open mode leaves, and the cause and message of failures,
@@ -137,9 +121,9 @@ TEST(Containers, FileModesAndFailures)
     };
     const unsigned create = CFile::modeCreate | CFile::modeWrite;
     const Row rows[] = {
-        {"old", create, -1, "ab", nullptr},
-        {"old", create | CFile::modeNoTruncate, -1, "abz", nullptr},
-        {"old", CFile::modeReadWrite, -1, "abz", nullptr},
+        {"old", create, -1, "ab", ""},
+        {"old", create | CFile::modeNoTruncate, -1, "abz", ""},
+        {"old", CFile::modeReadWrite, -1, "abz", ""},
         {"old", CFile::modeRead, CFileException::invalidFile, "xyz", "Bad file descriptor ("},
         {"none", CFile::modeWrite, CFileException::fileNotFound, nullptr, "No such file or directory ("},
         {"old/x", CFile::modeWrite, CFileException::badPath, nullptr, "Not a directory ("},
@@ -163,12 +147,13 @@ TEST(Containers, FileModesAndFailures)
             }
         }
         ASSERT_EQ(reported ? reported->m_cause : -1, row.cause);
-        wchar_t text[64];
-        EXPECT_TRUE(!reported || (reported->GetErrorMessage(text, 64) && utf8ForDisplay(text).rfind(row.message) == 0));
+        wchar_t text[64] = L"";
+        EXPECT_EQ(reported && reported->GetErrorMessage(text, 64), row.cause != -1);
+        EXPECT_EQ(utf8ForDisplay(text).rfind(row.message, 0), 0u) << utf8ForDisplay(text);
         if (reported && reported != &error)
             reported->Delete();
-        const char* after = row.after ? row.after : "";
-        EXPECT_TRUE(!row.after || trxtest::readFile(path) == Bytes(after, after + std::strlen(after)));
+        const std::string after = row.after ? row.after : "";
+        EXPECT_TRUE(!row.after || trxtest::readFile(path) == Bytes(after.begin(), after.end()));
     }
     CFile named;  // the name kept for messages shows bytes that are not UTF-8 as U+FFFD
     ASSERT_TRUE(named.Open(dir.file("a\xFF").c_str(), CFile::modeCreate | CFile::modeWrite));
