@@ -43,19 +43,13 @@ Decoded decode(const std::string& name, const void* bytes, std::size_t size)
         config.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &pointer);
     Decoded out;
     auto in = OIIO::ImageInput::open(name, &config);
-    if (!in)
-        return out;
-    out.spec = in->spec();
+    out.spec = in ? in->spec() : out.spec;
     out.pixels.resize(out.spec.image_pixels() * out.spec.nchannels);
-    out.ok = in->read_image(0, 0, 0, out.spec.nchannels, OIIO::TypeDesc::UINT8, out.pixels.data());
+    out.ok = in && in->read_image(0, 0, 0, out.spec.nchannels, OIIO::TypeDesc::UINT8, out.pixels.data());
+    if (const OIIO::ParamValue* icc = out.spec.find_attribute("ICCProfile"))
+        out.icc.assign(static_cast<const unsigned char*>(icc->data()),
+                       static_cast<const unsigned char*>(icc->data()) + icc->type().size());
     return out;
-}
-
-std::vector<unsigned char> Decoded::icc() const
-{
-    const OIIO::ParamValue* icc = spec.find_attribute("ICCProfile");
-    const auto* bytes = icc ? static_cast<const unsigned char*>(icc->data()) : nullptr;
-    return icc ? std::vector<unsigned char>(bytes, bytes + icc->type().size()) : std::vector<unsigned char>();
 }
 
 std::vector<unsigned char> cmykAsRgb(const std::vector<unsigned char>& pixels, bool alpha)
@@ -72,14 +66,14 @@ std::vector<unsigned char> cmykAsRgb(const std::vector<unsigned char>& pixels, b
 
 std::vector<unsigned char> bytesOf(const CBufferStream& stream)
 {
-    return std::vector<unsigned char>(stream.GetBuffer(), stream.GetBuffer() + stream.GetPos());
+    return {stream.GetBuffer(), stream.GetBuffer() + stream.GetPos()};
 }
 
 std::vector<unsigned char> bytesOf(CAutoBuffer& buffer)
 {
     std::uint32_t size = 0;
     const char* bytes = buffer.ReadData(size, 0);
-    return std::vector<unsigned char>(bytes, bytes + size);
+    return {bytes, bytes + size};
 }
 
 std::vector<unsigned char> rgbProfile()
@@ -93,10 +87,8 @@ std::vector<unsigned char> rgbProfile()
     for (int w = 0; w < 11; ++w)
         for (int i = 0; i < 4; ++i)
             p[at[w] + i] = static_cast<unsigned char>(value[w] >> (24 - 8 * i));
-    std::memcpy(&p[12], "mntrRGB XYZ ", 12);
-    std::memcpy(&p[36], "acsp", 4);
-    std::memcpy(&p[132], "desc", 4);
-    std::memcpy(&p[144], "wtpt", 4);
+    for (auto [at, text] : {std::pair{12, "mntrRGB XYZ "}, {36, "acsp"}, {132, "desc"}, {144, "wtpt"}})
+        std::memcpy(&p[at], text, std::strlen(text));
     return p;
 }
 

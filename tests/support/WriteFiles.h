@@ -24,7 +24,7 @@ struct Decoded {
     bool ok = false;
     OIIO::ImageSpec spec;
     std::vector<unsigned char> pixels;
-    std::vector<unsigned char> icc() const;  // the embedded profile, empty for none
+    std::vector<unsigned char> icc;  // the embedded profile, empty for none
 };
 Decoded decode(const std::string& name, const void* bytes = nullptr, std::size_t size = 0);
 

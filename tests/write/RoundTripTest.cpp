@@ -75,7 +75,7 @@ TEST(RoundTrip, IndependentReadersSeeThePixels)
             worst = std::max(worst, std::abs((inks ? 255 - back.pixels[p] : back.pixels[p]) -
                                              expected[p / kept * channels + p % kept]));
         EXPECT_LE(worst, tolerance);
-        EXPECT_EQ(back.icc(), icc && ext != "bmp" ? profile : Bytes());
+        EXPECT_EQ(back.icc, icc && ext != "bmp" ? profile : Bytes());
         TarvexImage opened;  // CMYK TIFF is separated, its alpha unassociated
         EXPECT_TRUE(!asCmyk || (opened.open(path) && opened.colourSpace() == TarvexImage::colourSpaceCMYK &&
                                 (inks || opened.matte() == alpha)));
@@ -153,7 +153,7 @@ TEST(RoundTrip, JpegAsOpenImageIOsWriter)
         EXPECT_EQ(Bytes(mine.begin(), mine.begin() + 20), Bytes(reference.begin(), reference.begin() + 20));
         EXPECT_EQ(Bytes(std::search(mine.begin(), mine.end(), tables, tables + 2), mine.end()),
                   Bytes(std::search(reference.begin(), reference.end(), tables, tables + 2), reference.end()));
-        EXPECT_EQ(decode("x.jpg", mine.data(), mine.size()).icc(), profile);
+        EXPECT_EQ(decode("x.jpg", mine.data(), mine.size()).icc, profile);
     }
     TarvexImage image = makeImage(false, false, 40, 40, smooth);
     CBufferStream q42, named, plain;
@@ -359,7 +359,7 @@ TEST(Targets, ProfilesThatPngRefusesFailWithALine)
         log.clear();
         const bool written = image.write(dir.file("p.png"), trx::WriteOptions().iccProfile(blob));
         refused += !written;
-        EXPECT_EQ(written ? decode(dir.file("p.png")).icc() : changed, changed);
+        EXPECT_EQ(written ? decode(dir.file("p.png")).icc : changed, changed);
         EXPECT_EQ(log.utf8().size(), written ? 0u : 1u);
         EXPECT_TRUE(written || log.utf8()[0].rfind("[TRXImage] Cannot write a 5 x 4 image: ", 0) == 0);
         EXPECT_EQ(fs::remove(dir.file("p.png")), written);
