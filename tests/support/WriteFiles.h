@@ -3,8 +3,6 @@
 #include <OpenImageIO/imageio.h>
 
 #include <functional>
-#include <string>
-#include <vector>
 
 #include <TRXImage.h>
 

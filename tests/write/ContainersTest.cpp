@@ -3,7 +3,6 @@
 #include <cstring>
 #include <numeric>
 
-#include "TRXImage.h"
 #include "image/TextConversion.h"
 #include "support/TestSupport.h"
 
@@ -23,7 +22,7 @@ T capacityOf(const void* container, std::size_t at)
 
 // Each row appends to the stream and buffer of the rows before it; capacities as the
 // growth rules give them. A count past 32 bits reaches the buffer only. Reads stay inside
-// the bytes written; Read always starts at 0. Copies own their blocks.
+// the bytes written; Read always starts at 0; ClearData empties.
 TEST(Containers, GrowthRulesAndWhatComesBack)
 {
     // count, whether it has a source, the stream's and the buffer's capacity after it
@@ -34,7 +33,7 @@ TEST(Containers, GrowthRulesAndWhatComesBack)
     Bytes bytes(8000);
     std::iota(bytes.begin(), bytes.end(), static_cast<unsigned char>(1));
     CBufferStream stream, empty;
-    CAutoBuffer buffer, copy, other;
+    CAutoBuffer buffer;
     std::uint32_t length = 0;
     for (const auto& [count, source, streamCapacity, bufferCapacity] : rows) {
         SCOPED_TRACE(std::to_string(count) + " after " + std::to_string(length));
@@ -65,28 +64,13 @@ TEST(Containers, GrowthRulesAndWhatComesBack)
         EXPECT_TRUE(!inside || !count ||
                     (!std::memcmp(out.data(), &bytes[offset], count) && !std::memcmp(held, &bytes[offset], count)));
     }
-    char out;
     std::uint64_t read = 99, none = 99;
-    EXPECT_TRUE(stream.Read(nullptr, 1, &read) && empty.Read(&out, 0, &none) && empty.Write(nullptr, 0, nullptr));
-    EXPECT_EQ(read + none, 0u);                                              // the second without a block
+    // Nothing read without a destination, nor from a stream without a block.
+    EXPECT_TRUE(stream.Read(nullptr, 1, &read) && empty.Read(bytes.data(), 0, &none) && read + none == 0 &&
+                empty.Write(nullptr, 0, nullptr));
     EXPECT_EQ(capacityOf<std::uint64_t>(&empty, 2 * sizeof(void*)), 1024u);  // a block even for no bytes
-    auto* original = new CBufferStream(stream);
-    CBufferStream copied(*original), assigned;
-    assigned.Write("old", 3, nullptr);
-    assigned = *original;
-    assigned = assigned;
-    other.WriteData("old", 3);
-    copy = buffer;
-    other = copy;
-    other = other;
-    delete original;
     buffer.ClearData();
     buffer.ClearData();
-    std::uint32_t size = 0;
-    for (const CBufferStream* s : {&copied, &assigned})
-        EXPECT_TRUE(s->GetPos() == length && std::memcmp(s->GetBuffer(), bytes.data(), length) == 0);
-    for (CAutoBuffer* b : {&copy, &other})
-        EXPECT_TRUE(b->GetDataSize() == length && std::memcmp(b->ReadData(size, 0), bytes.data(), length) == 0);
     EXPECT_EQ(buffer.GetDataSize() + capacityOf<std::uint32_t>(&buffer, 0), 0u);
 }
 
