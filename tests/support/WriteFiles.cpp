@@ -32,7 +32,7 @@ TarvexImage makeImage(bool cmyk, bool alpha, int columns, int rows, const ByteAt
     return image;
 }
 
-Decoded decode(const std::string& name, const void* bytes, std::size_t size)
+Decoded decodeBytes(const std::string& name, const void* bytes, std::size_t size)
 {
     OIIO::ImageSpec config;
     config.attribute("oiio:RawColor", 1);

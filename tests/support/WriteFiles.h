@@ -22,9 +22,10 @@ struct Decoded {
     bool ok = false;
     OIIO::ImageSpec spec;
     std::vector<unsigned char> pixels;
-    std::vector<unsigned char> icc;  // the embedded profile, empty for none
+    std::vector<unsigned char> icc = {};  // the embedded profile, empty for none
 };
-Decoded decode(const std::string& name, const void* bytes = nullptr, std::size_t size = 0);
+Decoded decodeBytes(const std::string& name, const void* bytes, std::size_t size);
+inline Decoded decodeFile(const std::string& path) { return decodeBytes(path, nullptr, 0); }
 
 // `pixels` (C, M, Y, K and, with `alpha`, A per pixel) as Pillow's convert("RGB") gives
 // them, (255 - C)(255 - K) / 255 rounded to nearest and so on, alpha kept after them.

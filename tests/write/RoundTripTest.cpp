@@ -57,7 +57,7 @@ TEST(RoundTrip, IndependentReadersSeeThePixels)
         const Bytes expected = cmyk && !asCmyk ? cmykAsRgb(source, alpha) : source;
         const std::size_t area = side * side, channels = expected.size() / area;
         const std::size_t kept = inks ? 4 : ext == "jpg" ? 3 : channels;
-        Decoded back = decode(path);
+        Decoded back = decodeFile(path);
         int components = 0, worst = 0;
         if (inks)
             back.pixels = libjpegSamples(readFile(path), components);
@@ -98,7 +98,7 @@ TEST(RoundTrip, ResolutionsComeBackWithinTheFormatsPrecision)
                 const bool set = x > 0 && y > 0, jpeg = ext[0] == 'j';
                 EXPECT_NEAR(back.xResolution(), !set ? none : jpeg && !cmyk ? std::round(x) : x, tolerance);
                 EXPECT_NEAR(back.yResolution(), set ? y : none, tolerance);
-                EXPECT_TRUE(!jpeg || !cmyk || !set || decode(path).spec.get_float_attribute("YResolution") == y);
+                EXPECT_TRUE(!jpeg || !cmyk || !set || decodeFile(path).spec.get_float_attribute("YResolution") == y);
             }
         }
     }
@@ -143,7 +143,7 @@ TEST(RoundTrip, JpegAsOpenImageIOsWriter)
         EXPECT_EQ(Bytes(mine.begin(), mine.begin() + 20), Bytes(reference.begin(), reference.begin() + 20));
         EXPECT_EQ(Bytes(std::search(mine.begin(), mine.end(), tables, tables + 2), mine.end()),
                   Bytes(std::search(reference.begin(), reference.end(), tables, tables + 2), reference.end()));
-        EXPECT_EQ(decode("x.jpg", mine.data(), mine.size()).icc, profile);
+        EXPECT_EQ(decodeBytes("x.jpg", mine.data(), mine.size()).icc, profile);
     }
 }
 
@@ -339,7 +339,7 @@ TEST(Targets, ProfilesThatPngRefusesFailWithALine)
         blob.update(changed.data(), static_cast<int>(changed.size()));
         log.clear();
         const bool written = image.write(dir.file("p.png"), trx::WriteOptions().iccProfile(blob));
-        EXPECT_EQ(written ? decode(dir.file("p.png")).icc : changed, changed);
+        EXPECT_EQ(written ? decodeFile(dir.file("p.png")).icc : changed, changed);
         EXPECT_EQ(log.utf8().size(), written ? 0u : 1u);
         EXPECT_TRUE(written || log.utf8()[0].rfind("[TRXImage] Cannot write a 5 x 4 image: ", 0) == 0);
         EXPECT_EQ(fs::remove(dir.file("p.png")), written);
