@@ -2,11 +2,14 @@
 
 #include <OpenImageIO/filesystem.h>
 
+#include <cstring>
+
 #include "image/ImageImpl.h"
 
 namespace trxtest {
 
-TarvexImage makeImage(bool cmyk, bool alpha, int columns, int rows, const ByteAt& byteAt, int linesPerStrip)
+TarvexImage makeImage(bool cmyk, bool alpha, int columns, int rows, const ByteAt& byteAt, int linesPerStrip,
+                      std::vector<unsigned char>* pixels)
 {
     TarvexImage image;
     image.colourSpace(cmyk ? TarvexImage::colourSpaceCMYK : TarvexImage::colourSpaceRGB);
@@ -18,85 +21,41 @@ TarvexImage makeImage(bool cmyk, bool alpha, int columns, int rows, const ByteAt
     TarvexImage::LinePointer line;
     for (int y = 0; y < rows; ++y) {
         image.setupLinePointer(line, y);
-        unsigned char* p = line.get_pustr();
-        for (int x = 0; x < columns; ++x)
-            for (int c = 0; c < bytes; ++c)
-                p[bytes * x + c] = static_cast<unsigned char>(byteAt(x, y, c));
-        if (alpha) {
-            image.setupAlphaLinePointer(line, y);
-            unsigned char* a = line.get_pustr();
+        for (int x = 0; x < columns * bytes; ++x)
+            line.get_pustr()[x] = static_cast<unsigned char>(byteAt(x / bytes, y, x % bytes));
+        if (alpha && image.setupAlphaLinePointer(line, y))
             for (int x = 0; x < columns; ++x)
-                a[x] = static_cast<unsigned char>(byteAt(x, y, bytes));
-        }
+                line.get_pustr()[x] = static_cast<unsigned char>(byteAt(x, y, bytes));
+        for (int i = 0; pixels && i < columns * (bytes + alpha); ++i)
+            pixels->push_back(static_cast<unsigned char>(byteAt(i / (bytes + alpha), y, i % (bytes + alpha))));
     }
     return image;
 }
 
-namespace {
-
-Decoded decode(std::unique_ptr<OIIO::ImageInput> in)
-{
-    Decoded out;
-    if (!in)
-        return out;
-    out.spec = in->spec();
-    out.pixels.resize(out.spec.image_pixels() * out.spec.nchannels);
-    out.ok = in->read_image(0, 0, 0, out.spec.nchannels, OIIO::TypeDesc::UINT8, out.pixels.data());
-    in->close();
-    return out;
-}
-
-OIIO::ImageSpec readConfig()
+Decoded decodeBytes(const std::string& name, const void* bytes, std::size_t size)
 {
     OIIO::ImageSpec config;
     config.attribute("oiio:RawColor", 1);
     config.attribute("oiio:UnassociatedAlpha", 1);
-    return config;
-}
-
-}  // namespace
-
-Decoded decodeFile(const std::string& path)
-{
-    const OIIO::ImageSpec config = readConfig();
-    return decode(OIIO::ImageInput::open(path, &config));
-}
-
-Decoded decodeBytes(const std::string& name, const void* bytes, std::size_t size)
-{
-    OIIO::ImageSpec config = readConfig();
     OIIO::Filesystem::IOMemReader proxy(bytes, size);
-    // OpenImageIO 2.4 takes a reading proxy only through the configuration.
-    void* pointer = &proxy;
-    config.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &pointer);
-    return decode(OIIO::ImageInput::open(name, &config));
-}
-
-std::vector<unsigned char> expectedPixels(TarvexImage& image)
-{
-    const TarvexImageImpl& im = TarvexImageAccess::impl(image);
-    const int bytes = im.isCMYK ? 4 : 3;
-    const bool alpha = image.matte();
-    std::vector<unsigned char> out;
-    TarvexImage::LinePointer line, alphaLine;
-    for (int y = 0; y < image.rows(); ++y) {
-        image.setupLinePointer(line, y);
-        if (alpha)
-            image.setupAlphaLinePointer(alphaLine, y);
-        for (int x = 0; x < image.columns(); ++x) {
-            out.insert(out.end(), line.get() + bytes * x, line.get() + bytes * (x + 1));
-            if (alpha)
-                out.push_back(alphaLine.get()[x]);
-        }
-    }
+    void* pointer = &proxy;  // OpenImageIO 2.4 takes a reading proxy only through the configuration
+    if (bytes)
+        config.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &pointer);
+    Decoded out;
+    auto in = OIIO::ImageInput::open(name, &config);
+    out.spec = in ? in->spec() : out.spec;
+    out.pixels.resize(out.spec.image_pixels() * out.spec.nchannels);
+    out.ok = in && in->read_image(0, 0, 0, out.spec.nchannels, OIIO::TypeDesc::UINT8, out.pixels.data());
+    if (const OIIO::ParamValue* icc = out.spec.find_attribute("ICCProfile"))
+        out.icc.assign(static_cast<const unsigned char*>(icc->data()),
+                       static_cast<const unsigned char*>(icc->data()) + icc->type().size());
     return out;
 }
 
 std::vector<unsigned char> cmykAsRgb(const std::vector<unsigned char>& pixels, bool alpha)
 {
-    const std::size_t step = alpha ? 5 : 4;
     std::vector<unsigned char> rgb;
-    for (std::size_t p = 0; p + step <= pixels.size(); p += step) {
+    for (std::size_t p = 0; p + (alpha ? 5 : 4) <= pixels.size(); p += alpha ? 5 : 4) {
         for (int c = 0; c < 3; ++c)
             rgb.push_back(static_cast<unsigned char>(((255 - pixels[p + c]) * (255 - pixels[p + 3]) * 2 + 255) / 510));
         if (alpha)
@@ -105,36 +64,32 @@ std::vector<unsigned char> cmykAsRgb(const std::vector<unsigned char>& pixels, b
     return rgb;
 }
 
-bool RecordingOutput::open(const std::string& name, const OIIO::ImageSpec& spec, OpenMode)
+std::vector<unsigned char> bytesOf(const CBufferStream& stream)
 {
-    ++opens;
-    openedName = name;
-    openedSpec = spec;
-    if (failOpen) {
-        errorfmt("no room for {}", name);
-        return false;
-    }
-    m_spec = spec;
-    return true;
+    return {stream.GetBuffer(), stream.GetBuffer() + stream.GetPos()};
 }
 
-bool RecordingOutput::write_scanline(int y, int, OIIO::TypeDesc, const void* data, OIIO::stride_t)
+std::vector<unsigned char> bytesOf(CAutoBuffer& buffer)
 {
-    rowsOffered.push_back(y);
-    rowAddresses.push_back(data);
-    if (y == failRow) {
-        errorfmt("row {} refused", y);
-        return false;
-    }
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    pixels.insert(pixels.end(), bytes, bytes + static_cast<std::size_t>(m_spec.width) * m_spec.nchannels);
-    return true;
+    std::uint32_t size = 0;
+    const char* bytes = buffer.ReadData(size, 0);
+    return {bytes, bytes + size};
 }
 
-bool RecordingOutput::close()
+std::vector<unsigned char> rgbProfile()
 {
-    ++closes;
-    return true;
+    std::vector<unsigned char> p(256);
+    for (std::size_t i = 0; i < p.size(); ++i)
+        p[i] = static_cast<unsigned char>(i * 31 + 7);
+    // Big-endian words: length, version, rendering intent 0, the D50 illuminant, two tags.
+    const std::uint32_t at[] = {0, 8, 64, 68, 72, 76, 128, 136, 140, 148, 152};
+    const std::uint32_t value[] = {256, 0x02100000, 0, 0xF6D6, 0x10000, 0xD32D, 2, 156, 100, 200, 20};
+    for (int w = 0; w < 11; ++w)
+        for (int i = 0; i < 4; ++i)
+            p[at[w] + i] = static_cast<unsigned char>(value[w] >> (24 - 8 * i));
+    for (auto [at, text] : {std::pair{12, "mntrRGB XYZ "}, {36, "acsp"}, {132, "desc"}, {144, "wtpt"}})
+        std::memcpy(&p[at], text, std::strlen(text));
+    return p;
 }
 
 }  // namespace trxtest

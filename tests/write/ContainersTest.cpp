@@ -3,239 +3,128 @@
 #include <cstring>
 #include <numeric>
 
-#include "TRXImage.h"
+#include "image/TextConversion.h"
+#include "support/TestSupport.h"
 
 namespace {
 
-std::vector<unsigned char> counting(std::size_t n, unsigned start = 0)
-{
-    std::vector<unsigned char> bytes(n);
-    std::iota(bytes.begin(), bytes.end(), static_cast<unsigned char>(start));
-    return bytes;
-}
+using Bytes = std::vector<unsigned char>;
 
-// Reaches the members the growth rules are stated in.
-struct StreamState {
-    const unsigned char* data;
-    std::uint64_t capacity;
-    std::uint64_t length;
-};
-StreamState state(const CBufferStream& s)
+// The growth rules are stated in the private capacities: CBufferStream's follows its
+// vtable pointer and block, CAutoBuffer's comes first.
+template <typename T>
+T capacityOf(const void* container, std::size_t at)
 {
-    static_assert(sizeof(CBufferStream) == sizeof(void*) * 2 + 16, "vtable pointer then three members");
-    StreamState out;
-    std::memcpy(&out.data, reinterpret_cast<const char*>(&s) + sizeof(void*), sizeof(void*));
-    std::memcpy(&out.capacity, reinterpret_cast<const char*>(&s) + 2 * sizeof(void*), 8);
-    std::memcpy(&out.length, reinterpret_cast<const char*>(&s) + 2 * sizeof(void*) + 8, 8);
-    return out;
-}
-
-std::uint32_t capacityOf(const CAutoBuffer& b)
-{
-    std::uint32_t capacity;
-    std::memcpy(&capacity, &b, sizeof capacity);  // first member
+    T capacity;
+    std::memcpy(&capacity, static_cast<const char*>(container) + at, sizeof capacity);
     return capacity;
 }
 
-TEST(BufferStream, GrowsByTheCountPlus1024WhenFull)
+// Each row appends to the stream and buffer of the rows before it; capacities as the
+// growth rules give them. A count past 32 bits reaches the buffer only. Reads stay inside
+// the bytes written; Read always starts at 0; ClearData empties.
+TEST(Containers, GrowthRulesAndWhatComesBack)
 {
-    CBufferStream s;
-    const auto bytes = counting(10000);
-    std::uint64_t written = 99;
-    // Appends of 4096, 4096 and 1808 bytes: 5120, 10240, then the last fits.
-    const std::pair<std::size_t, std::uint64_t> steps[] = {{4096, 5120}, {4096, 10240}, {1808, 10240}};
-    std::size_t at = 0;
-    for (auto [count, capacity] : steps) {
-        EXPECT_TRUE(s.Write(bytes.data() + at, count, &written));
-        EXPECT_EQ(written, count);
-        at += count;
-        EXPECT_EQ(state(s).capacity, capacity);
-        EXPECT_EQ(s.GetPos(), at);
+    // count, whether it has a source, the stream's and the buffer's capacity after it
+    const std::tuple<std::uint32_t, bool, std::uint64_t, std::uint32_t> rows[] = {
+        {1, true, 1025, 512},    {511, true, 1025, 512}, {1, true, 1025, 1024},
+        {511, true, 1025, 1024}, {1, true, 2050, 1536},  {4096, true, 7170, 5632},
+        {1, false, 7170, 5632},  {0, true, 7170, 5632},  {0xFFFFFFFFu, true, 7170, 5632}};
+    Bytes bytes(8000);
+    std::iota(bytes.begin(), bytes.end(), static_cast<unsigned char>(1));
+    CBufferStream stream, empty;
+    CAutoBuffer buffer;
+    std::uint32_t length = 0;
+    for (const auto& [count, source, streamCapacity, bufferCapacity] : rows) {
+        SCOPED_TRACE(std::to_string(count) + " after " + std::to_string(length));
+        const bool huge = count == 0xFFFFFFFFu;
+        const std::uint32_t taken = source && !huge ? count : 0;
+        std::uint64_t written = 99;
+        EXPECT_TRUE(stream.Write(source ? &bytes[length] : nullptr, huge ? 0 : count, &written));
+        EXPECT_EQ(buffer.WriteData(source ? reinterpret_cast<char*>(&bytes[length]) : nullptr, count), taken);
+        length += taken;
+        EXPECT_EQ(written, taken);
+        EXPECT_EQ(capacityOf<std::uint64_t>(&stream, 2 * sizeof(void*)), streamCapacity);
+        EXPECT_EQ(capacityOf<std::uint32_t>(&buffer, 0), bufferCapacity);
+        ASSERT_EQ(stream.GetPos() + buffer.GetDataSize(), 2 * length);
     }
-    EXPECT_EQ(s.GetPos(), 10000u);
-    EXPECT_EQ(std::memcmp(s.GetBuffer(), bytes.data(), 10000), 0);
-}
-
-TEST(BufferStream, GrowsWhenTheLengthWouldReachTheCapacity)
-{
-    // Capacity stays above the length: a write that would fill it exactly still grows.
-    CBufferStream s;
-    const auto bytes = counting(3000);
-    s.Write(bytes.data(), 100, nullptr);
-    EXPECT_EQ(state(s).capacity, 1124u);
-    s.Write(bytes.data(), 1023, nullptr);  // 1123 < 1124
-    EXPECT_EQ(state(s).capacity, 1124u);
-    s.Write(bytes.data(), 1, nullptr);  // 1124 reaches it
-    EXPECT_EQ(state(s).capacity, 1124u + 1 + 1024);
-    EXPECT_LT(s.GetPos(), state(s).capacity);
-}
-
-TEST(BufferStream, EmptyWriteReservesABlock)
-{
-    CBufferStream s;
-    std::uint64_t written = 7;
-    EXPECT_TRUE(s.Write(nullptr, 0, &written));
-    EXPECT_EQ(written, 0u);
-    EXPECT_NE(s.GetBuffer(), nullptr);
-    EXPECT_EQ(state(s).capacity, 1024u);
-    EXPECT_EQ(s.GetPos(), 0u);
-}
-
-TEST(BufferStream, ReadCopiesFromTheStart)
-{
-    CBufferStream s;
-    std::uint64_t read = 99;
-    unsigned char out[16] = {};
-    EXPECT_TRUE(s.Read(out, 0, &read));
-    EXPECT_EQ(read, 0u);  // no block yet
-
-    const auto bytes = counting(10, 1);
-    s.Write(bytes.data(), 10, nullptr);
-    for (int i = 0; i < 2; ++i) {  // no read position: the same bytes every time
-        EXPECT_TRUE(s.Read(out, 4, &read));
-        EXPECT_EQ(read, 4u);
-        EXPECT_EQ(std::vector<unsigned char>(out, out + 4), (std::vector<unsigned char>{1, 2, 3, 4}));
+    const int reads[][2] = {{0, 1},    {0, 4},    {0, 5121}, {0, 5122}, {5118, 3},
+                            {5118, 4}, {5121, 1}, {5121, 0}, {-1, 1},   {-5, 0}};
+    for (const auto& [offset, count] : reads) {
+        SCOPED_TRACE(std::to_string(count) + " at " + std::to_string(offset));
+        const bool inside = offset >= 0 && offset + count <= static_cast<int>(length);
+        Bytes out(count + 1, 0), again(count + 1, 0);
+        std::uint64_t read = 99;
+        std::uint32_t remaining = 99;
+        const char* held = buffer.ReadData(remaining, static_cast<std::uint32_t>(offset));
+        EXPECT_TRUE(stream.ReadFromPos(out.data(), count, &read, offset) && read == (inside ? count : 0u));
+        EXPECT_TRUE(offset != 0 || (stream.Read(again.data(), count, &read) && again == out));
+        EXPECT_EQ(remaining, offset >= 0 && offset < static_cast<int>(length) ? length - offset : 0);
+        EXPECT_EQ(held == nullptr, remaining == 0);
+        EXPECT_TRUE(!inside || !count ||
+                    (!std::memcmp(out.data(), &bytes[offset], count) && !std::memcmp(held, &bytes[offset], count)));
     }
-    EXPECT_TRUE(s.Read(out, 10, &read));
-    EXPECT_EQ(read, 10u);
-    EXPECT_TRUE(s.Read(out, 11, &read));
-    EXPECT_EQ(read, 0u);
-    EXPECT_TRUE(s.Read(nullptr, 1, &read));
-    EXPECT_EQ(read, 0u);
+    std::uint64_t read = 99, none = 99;
+    // Nothing read without a destination, nor from a stream without a block.
+    EXPECT_TRUE(stream.Read(nullptr, 1, &read) && empty.Read(bytes.data(), 0, &none) && read + none == 0 &&
+                empty.Write(nullptr, 0, nullptr));
+    EXPECT_EQ(capacityOf<std::uint64_t>(&empty, 2 * sizeof(void*)), 1024u);  // a block even for no bytes
+    buffer.ClearData();
+    buffer.ClearData();
+    EXPECT_EQ(buffer.GetDataSize() + capacityOf<std::uint32_t>(&buffer, 0), 0u);
 }
 
-TEST(BufferStream, ReadFromPosStaysInsideTheBytesWritten)
+// The file stand-in: what each open mode leaves, and the cause and message of failures,
+// which fit the caller's buffer, terminator included.
+TEST(Containers, FileModesAndFailures)
 {
-    CBufferStream s;
-    const auto bytes = counting(10, 1);
-    s.Write(bytes.data(), 10, nullptr);
-    unsigned char out[16] = {};
-    std::uint64_t read = 99;
-    EXPECT_TRUE(s.ReadFromPos(out, 3, &read, 0));
-    EXPECT_EQ(read, 3u);
-    EXPECT_EQ(out[0], 1);
-    EXPECT_TRUE(s.ReadFromPos(out, 3, &read, 7));  // the last three
-    EXPECT_EQ(read, 3u);
-    EXPECT_EQ(std::vector<unsigned char>(out, out + 3), (std::vector<unsigned char>{8, 9, 10}));
-    for (auto [count, offset] :
-         {std::pair{4, 7}, std::pair{1, 10}, std::pair{1, -1}, std::pair{0, -5}, std::pair{11, 0}}) {
-        read = 99;
-        EXPECT_TRUE(s.ReadFromPos(out, count, &read, offset));
-        EXPECT_EQ(read, 0u) << count << " at " << offset;
+    trxtest::TempDir dir;
+    const unsigned create = CFile::modeCreate | CFile::modeWrite;
+    // path (in the test folder unless absolute), flags, the cause of the failed open or of
+    // writing "ab" to what opened (-1: none), what the file holds after, the message
+    const std::tuple<std::string, unsigned, int, std::string, std::string> rows[] = {
+        {"old", create, -1, "ab", ""},
+        {"old", create | CFile::modeNoTruncate, -1, "abz", ""},
+        {"old", CFile::modeReadWrite, -1, "abz", ""},
+        {"old", CFile::modeRead, CFileException::invalidFile, "xyz", "Bad file descriptor ("},
+        {"none", CFile::modeWrite, CFileException::fileNotFound, "", "No such file or directory ("},
+        {"old/x", CFile::modeWrite, CFileException::badPath, "", "Not a directory ("},
+        {"/dev/full", CFile::modeWrite, CFileException::diskFull, "", "No space left on device (/dev/full)"},
+        {"a\xFF", create, -1, "ab", ""},
+    };
+    for (const auto& [name, flags, cause, after, message] : rows) {
+        SCOPED_TRACE(name);
+        trxtest::writeFile(dir.file("old"), {'x', 'y', 'z'});
+        const std::string path = name[0] == '/' ? name : dir.file(name);
+        CFile file;
+        CFileException error, *reported = &error;
+        if (file.Open(path.c_str(), flags, &error)) {
+            reported = nullptr;
+            try {
+                file.Write("ab", 2);
+                file.Close();
+                file.Close();
+            } catch (CFileException* e) {
+                reported = e;
+            }
+        }
+        ASSERT_EQ(reported ? reported->m_cause : -1, cause);
+        wchar_t text[64] = L"";
+        EXPECT_EQ(reported && reported->GetErrorMessage(text, 64), cause != -1);
+        EXPECT_EQ(utf8ForDisplay(text).rfind(message, 0), 0u) << utf8ForDisplay(text);
+        if (reported && reported != &error)
+            reported->Delete();
+        EXPECT_TRUE(after.empty() || trxtest::readFile(path) == Bytes(after.begin(), after.end()));
+        // The name kept for messages shows bytes that are not UTF-8 as U+FFFD.
+        EXPECT_TRUE(name != "a\xFF" || file.GetFilePath().back() == L'\uFFFD');
     }
-    EXPECT_TRUE(s.ReadFromPos(out, 0, &read, 10));
-    EXPECT_EQ(read, 0u);
-}
-
-TEST(BufferStream, CopiesOwnTheirBlocks)
-{
-    auto original = std::make_unique<CBufferStream>();
-    const auto bytes = counting(5000, 3);
-    original->Write(bytes.data(), 5000, nullptr);
-
-    CBufferStream copy(*original);
-    CBufferStream assigned;
-    assigned.Write(bytes.data(), 10, nullptr);
-    assigned = *original;
-    assigned = assigned;
-    CBufferStream fromEmpty;
-    fromEmpty.Write(bytes.data(), 10, nullptr);
-    fromEmpty = CBufferStream();
-    EXPECT_EQ(fromEmpty.GetBuffer(), nullptr);
-    EXPECT_EQ(fromEmpty.GetPos(), 0u);
-
-    EXPECT_NE(copy.GetBuffer(), original->GetBuffer());
-    EXPECT_NE(assigned.GetBuffer(), original->GetBuffer());
-    EXPECT_EQ(state(copy).capacity, state(*original).capacity);
-    original.reset();  // the copies' bytes do not go with it
-    for (const CBufferStream* s : {&copy, &assigned}) {
-        ASSERT_EQ(s->GetPos(), 5000u);
-        EXPECT_EQ(std::memcmp(s->GetBuffer(), bytes.data(), 5000), 0);
+    const CFileException full(CFileException::diskFull, ENOSPC, L"f");
+    for (auto [maxChars, text] :
+         {std::pair{0u, L"?"}, {1u, L""}, {4u, L"No "}, {40u, L"No space left on device (f)"}}) {
+        wchar_t buffer[40] = L"?";
+        EXPECT_EQ(full.GetErrorMessage(buffer, maxChars), maxChars > 0) << maxChars;
+        EXPECT_EQ(std::wstring(buffer), text) << maxChars;
     }
-}
-
-TEST(AutoBuffer, CapacityIsTheSizeRoundedUpTo512)
-{
-    CAutoBuffer b;
-    const auto bytes = counting(5000);
-    EXPECT_EQ(b.WriteData(reinterpret_cast<const char*>(bytes.data()), 1), 1u);
-    EXPECT_EQ(capacityOf(b), 512u);
-    EXPECT_EQ(b.WriteData(reinterpret_cast<const char*>(bytes.data()) + 1, 511), 511u);  // 512 reaches 512
-    EXPECT_EQ(capacityOf(b), 512u);
-    EXPECT_EQ(b.WriteData(reinterpret_cast<const char*>(bytes.data()) + 512, 1), 1u);
-    EXPECT_EQ(capacityOf(b), 1024u);
-    EXPECT_EQ(b.WriteData(reinterpret_cast<const char*>(bytes.data()) + 513, 4096), 4096u);
-    EXPECT_EQ(capacityOf(b), 4608u + 512u);  // 4609 bytes
-    EXPECT_EQ(b.GetDataSize(), 4609u);
-    std::uint32_t remaining = 0;
-    const char* p = b.ReadData(remaining, 0);
-    ASSERT_EQ(remaining, 4609u);
-    EXPECT_EQ(std::memcmp(p, bytes.data(), 4609), 0);
-}
-
-TEST(AutoBuffer, SweepAroundTheGranule)
-{
-    for (std::uint32_t n : {1u, 511u, 512u, 513u, 1023u, 1024u, 4095u, 4096u, 4097u}) {
-        CAutoBuffer b;
-        const auto bytes = counting(n);
-        EXPECT_EQ(b.WriteData(reinterpret_cast<const char*>(bytes.data()), n), n);
-        EXPECT_EQ(capacityOf(b), (n + 511) / 512 * 512) << n;
-        EXPECT_EQ(b.GetDataSize(), n);
-    }
-}
-
-TEST(AutoBuffer, ReadDataPointsIntoTheBuffer)
-{
-    CAutoBuffer b;
-    std::uint32_t remaining = 5;
-    EXPECT_EQ(b.ReadData(remaining, 0), nullptr);
-    EXPECT_EQ(remaining, 0u);
-    b.WriteData("abcdef", 6);
-    char* p = b.ReadData(remaining, 2);
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(remaining, 4u);
-    EXPECT_EQ(std::string(p, remaining), "cdef");
-    remaining = 5;
-    EXPECT_EQ(b.ReadData(remaining, 6), nullptr);
-    EXPECT_EQ(remaining, 0u);
-    EXPECT_EQ(b.ReadData(remaining, 0xFFFFFFFFu), nullptr);
-}
-
-TEST(AutoBuffer, ClearDataAndRefusedWritesLeaveItConsistent)
-{
-    CAutoBuffer b;
-    EXPECT_EQ(b.WriteData("abc", 0), 0u);
-    EXPECT_EQ(b.WriteData(nullptr, 3), 0u);
-    EXPECT_EQ(b.GetDataSize(), 0u);
-    b.WriteData("abc", 3);
-    // A count that would take the 32-bit size past its range is refused.
-    EXPECT_EQ(b.WriteData("x", 0xFFFFFFFFu), 0u);
-    EXPECT_EQ(b.GetDataSize(), 3u);
-    b.ClearData();
-    EXPECT_EQ(b.GetDataSize(), 0u);
-    EXPECT_EQ(capacityOf(b), 0u);
-    b.ClearData();
-    EXPECT_EQ(b.WriteData("z", 1), 1u);
-    EXPECT_EQ(capacityOf(b), 512u);
-}
-
-TEST(AutoBuffer, AssignmentCopiesTheBlock)
-{
-    auto original = std::make_unique<CAutoBuffer>();
-    original->WriteData("hello", 5);
-    CAutoBuffer copy;
-    copy.WriteData("old", 3);
-    copy = *original;
-    copy = copy;
-    original.reset();
-    std::uint32_t remaining = 0;
-    const char* p = copy.ReadData(remaining, 0);
-    EXPECT_EQ(std::string(p, remaining), "hello");
-    EXPECT_EQ(capacityOf(copy), 512u);
-    CAutoBuffer empty;
-    copy = empty;
-    EXPECT_EQ(copy.GetDataSize(), 0u);
-    EXPECT_EQ(copy.ReadData(remaining, 0), nullptr);
 }
 
 }  // namespace
