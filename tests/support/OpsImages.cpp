@@ -4,96 +4,62 @@
 
 namespace trxtest {
 
-Plane randomPlane(int columns, int rows, int samples, std::mt19937& random)
+Plane::Plane(int c, int r, int s, std::mt19937* random) : columns(c), rows(r), samples(s), bytes(std::size_t(c) * r * s)
 {
-    Plane plane(columns, rows, samples);
-    std::uniform_int_distribution<int> byte(0, 255);
-    for (auto& b : plane.bytes)
-        b = static_cast<unsigned char>(byte(random));
-    return plane;
+    for (auto& b : bytes)
+        b = static_cast<unsigned char>(random ? (*random)() : 0);
 }
 
-TarvexImage makeImage(TarvexImage::colourSpaceType space, const Plane& pixels, int stripCount)
+TarvexImage makeImage(TarvexImage::colourSpaceType space, const Plane& pixels, int stripCount, const Plane* alpha)
 {
     TarvexImage image;
     image.colourSpace(space);
     image.size(pixels.columns, pixels.rows, stripCount, 0, nullptr, nullptr);
+    image.matte(alpha != nullptr);
     TarvexImage::LinePointer line;
-    const std::size_t lineBytes = std::size_t(pixels.columns) * pixels.samples;
-    for (int y = 0; y < pixels.rows; ++y) {
-        image.setupLinePointer(line, y);
-        std::copy_n(pixels.bytes.begin() + std::ptrdiff_t(y * lineBytes), lineBytes, line.get_pustr());
-    }
+    for (const Plane* plane : {&pixels, alpha})
+        for (int y = 0; plane && y < plane->rows; ++y) {
+            plane == alpha ? image.setupAlphaLinePointer(line, y) : image.setupLinePointer(line, y);
+            const std::size_t length = std::size_t(plane->columns) * plane->samples;
+            std::copy_n(plane->bytes.begin() + std::ptrdiff_t(y * length), length, line.get_pustr());
+        }
     return image;
 }
 
-void setAlpha(TarvexImage& image, const Plane& alpha)
+std::vector<unsigned char> readLines(TarvexImage& image, bool alpha)
 {
-    image.matte(true);
+    std::vector<unsigned char> bytes;
     TarvexImage::LinePointer line;
-    for (int y = 0; y < alpha.rows; ++y) {
-        image.setupAlphaLinePointer(line, y);
-        std::copy_n(alpha.bytes.begin() + std::ptrdiff_t(y) * alpha.columns, alpha.columns, line.get_pustr());
+    for (int y = 0; y < image.rows(); ++y) {
+        if (!(alpha ? image.setupAlphaLinePointer(line, y) : image.setupLinePointer(line, y)))
+            return {};
+        bytes.insert(bytes.end(), line.get(), line.get() + (alpha ? image.columns() : image.bytesPerLine()));
     }
+    return bytes;
 }
 
-Plane colourPlane(TarvexImage& image)
+std::vector<std::int64_t> stripSizes(TarvexImage& image)
 {
-    Plane plane(image.bytesPerLine(), static_cast<int>(image.rows()), 1);
-    TarvexImage::LinePointer line;
-    for (int y = 0; y < plane.rows; ++y) {
-        if (!image.setupLinePointer(line, y))
-            return Plane();
-        std::copy_n(line.get(), plane.columns, &plane.at(0, y, 0));
+    std::vector<std::int64_t> sizes;
+    for (const auto* strips : {&image.strips(), &image.alphaStrips()}) {
+        for (const auto& strip : *strips)
+            sizes.push_back(std::int64_t(strip.Size()));
+        sizes.push_back(-1);
     }
-    return plane;
+    return sizes;
 }
-
-Plane alphaPlane(TarvexImage& image)
-{
-    Plane plane(static_cast<int>(image.columns()), static_cast<int>(image.rows()), 1);
-    TarvexImage::LinePointer line;
-    for (int y = 0; y < plane.rows; ++y) {
-        if (!image.setupAlphaLinePointer(line, y))
-            return Plane();
-        std::copy_n(line.get(), plane.columns, &plane.at(0, y, 0));
-    }
-    return plane;
-}
-
-namespace {
-
-std::vector<std::vector<unsigned char>> stripBytes(const std::vector<trx::MemMapObjectAllocator>& strips)
-{
-    std::vector<std::vector<unsigned char>> out;
-    for (const auto& strip : strips) {
-        trx::MemMapObjectMapper view(strip);
-        const unsigned char* p = view.get_pucstr();
-        out.emplace_back(p, p + strip.Size());
-    }
-    return out;
-}
-
-}  // namespace
 
 Snapshot snapshot(TarvexImage& image)
 {
-    return Snapshot{image.columns(),
-                    image.rows(),
-                    image.bytesPerLine(),
-                    image.linesPerStrip(),
-                    image.stripCount(),
-                    image.bitsPerPixel(),
-                    image.matte(),
-                    stripBytes(image.strips()),
-                    stripBytes(image.alphaStrips())};
-}
-
-bool Snapshot::operator==(const Snapshot& o) const
-{
-    return columns == o.columns && rows == o.rows && bytesPerLine == o.bytesPerLine &&
-           linesPerStrip == o.linesPerStrip && stripCount == o.stripCount && bitsPerPixel == o.bitsPerPixel &&
-           matte == o.matte && strips == o.strips && alphaStrips == o.alphaStrips;
+    Snapshot s{{image.columns(), image.rows(), image.bytesPerLine(), image.linesPerStrip(), image.bitsPerPixel(),
+                image.matte(), std::int64_t(image.strips().size())},
+               {}};
+    for (const auto* strips : {&image.strips(), &image.alphaStrips()})
+        for (const auto& strip : *strips) {
+            trx::MemMapObjectMapper view(strip);
+            s.second.emplace_back(view.get_pucstr(), view.get_pucstr() + strip.Size());
+        }
+    return s;
 }
 
 }  // namespace trxtest
