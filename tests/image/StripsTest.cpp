@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <numeric>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -51,32 +51,23 @@ TEST(Strips, SizeLaysOutWholeLinesInStripsOfSixteenMebibytes)
 }
 
 // Strips given to size() are shared copy-on-write: the image reads the caller's bytes,
-// line y in strip y / linesPerStrip, and changing or dropping it leaves them to the caller.
-TEST(Strips, GivenStripsAreSharedLineByLineAndStayTheCallers)
+// and changing or dropping it leaves them to the caller.
+TEST(Strips, GivenStripsAreSharedAndStayTheCallers)
 {
-    // 9 x 5 RGB in strips of 3 lines, each sample its pixel's number: grey, so it reduces.
-    std::vector<unsigned char> pixels(135), alpha(45);
-    for (int i = 0; i < 135; ++i)
-        pixels[std::size_t(i)] = static_cast<unsigned char>(i / 3);
-    std::iota(alpha.begin(), alpha.end(), 100);
-    StripVector colourStrips(2), alphaStrips(2);
-    for (auto [strips, bytes, perStrip] :
-         {std::tuple(&colourStrips, &pixels, 81), std::tuple(&alphaStrips, &alpha, 27)})
-        for (int i = 0; i < 2; ++i) {
-            const int length = std::min(perStrip, int(bytes->size()) - i * perStrip);
-            (*strips)[std::size_t(i)].ReSize(std::size_t(length));
-            trx::MemMapObjectMapper view((*strips)[std::size_t(i)]);
-            std::copy_n(bytes->begin() + i * perStrip, length, static_cast<unsigned char*>(view.get_writeable()));
-        }
+    std::mt19937 random(3);
+    Plane pixels(9, 5, 3), alpha(9, 5, 1, &random);
+    for (std::size_t i = 0; i < pixels.bytes.size(); ++i)
+        pixels.bytes[i] = static_cast<unsigned char>(i / 3 * 37);  // grey, so that it reduces
+    TarvexImage original = trxtest::makeImage(kRgb, pixels, 2, &alpha);
+    const auto before = trxtest::snapshot(original);
     for (int step = 0; step < 3; ++step) {
-        SCOPED_TRACE(step);
         TarvexImage shared;
         shared.colourSpace(kRgb);
-        shared.size(9, 5, 2, 3, &colourStrips, &alphaStrips);
-        EXPECT_EQ(trxtest::readLines(shared), pixels);
-        EXPECT_EQ(trxtest::readLines(shared, true), alpha);
-        ASSERT_TRUE(step == 2 || (step ? shared.ReduceIfPossible() : shared.level(0.2, 0.8, 2.0)));
+        shared.size(9, 5, 2, 3, &original.strips(), &original.alphaStrips());
+        EXPECT_EQ(trxtest::snapshot(shared), before);
+        ASSERT_TRUE(step == 2 || (step ? shared.ReduceIfPossible() : shared.level(0.2, 0.8, 2.0))) << step;
     }
+    EXPECT_EQ(trxtest::snapshot(original), before);
 }
 
 TEST(Strips, RefusedArgumentsLeaveTheImageAsItWasAndLog)
@@ -102,28 +93,53 @@ TEST(Strips, RefusedArgumentsLeaveTheImageAsItWasAndLog)
 }
 
 // A refused line is left empty, not on the line it pointed at before: a host that
-// ignores the result must not write "alpha" into colour pixels. Copies of a line view
-// the same bytes and outlive the original.
-TEST(LinePointer, RefusedLinesAreLeftEmptyAndCopiesViewTheSameBytes)
+// ignores the result must not write "alpha" into colour pixels. Copies keep their line.
+TEST(LinePointer, RefusedLinesAreLeftEmptyAndCopiesKeepTheirLine)
 {
     TarvexImage image = trxtest::makeImage(kRgb, Plane(4, 4, 3));
     image.strips()[0].ReSize(20);  // a host's strip too small for its lines
-    TarvexImage::LinePointer line, copy;
+    const InternalLinePointer direct(image.strips()[0], 1);
+    TarvexImage::LinePointer line, assigned;
     for (int y : {-1, 4, 1, 0}) {
         ASSERT_TRUE(image.setupLinePointer(line, 0));
+        TarvexImage::LinePointer copy(line);
+        assigned = line;
         EXPECT_FALSE(y ? image.setupLinePointer(line, y) : image.setupAlphaLinePointer(line, y)) << y;
         EXPECT_EQ(line.get(), nullptr) << y;
+        EXPECT_EQ(
+            std::vector<const unsigned char*>({copy.get() + 1, assigned.get() + 1, InternalLinePointer(direct).get()}),
+            std::vector<const unsigned char*>(3, direct.get()));
     }
-    {
-        TarvexImage::LinePointer original;
-        image.setupLinePointer(original, 0);
-        original.get_pustr()[1] = 9;
-        copy = TarvexImage::LinePointer(original);
-    }
-    EXPECT_EQ(copy.get()[1], 9);
     EXPECT_EQ(InternalLinePointer().get(), nullptr);
-    InternalLinePointer direct(image.strips()[0], 1);
-    EXPECT_EQ(InternalLinePointer(direct).get(), copy.get() + 1);
+}
+
+std::string contentOf(const Blob& blob) { return blob.data() ? std::string(blob.data(), blob.length()) : "-"; }
+
+// An update replaces the content, also from the blob's own bytes (no other holder, so
+// they are copied before the old store goes); copies keep what they had.
+TEST(Blob, UpdateReplacesTheContentAndCopiesKeepWhatTheyHad)
+{
+    Blob copy, empty;
+    {
+        Blob blob;
+        blob.update("first content", 13);
+        blob.update("abc", 3);
+        copy = blob;
+        blob.update(blob.data(), static_cast<int>(blob.length()));
+        EXPECT_EQ(contentOf(blob), "abc");
+        blob.update(blob.data() + 1, 2);
+        EXPECT_EQ(contentOf(Blob(blob)), "bc");
+    }
+    copy = copy;
+    EXPECT_EQ(contentOf(copy), "abc");
+    EXPECT_EQ(contentOf(Blob(empty)), "-");
+    copy = empty;
+    EXPECT_EQ(contentOf(copy), "-");
+    for (int length : {0, -5, 3}) {  // nothing to copy, or from nowhere: no content
+        copy.update("abc", 3);
+        copy.update(length == 3 ? nullptr : "xyz", length);
+        EXPECT_EQ(contentOf(copy), "-") << length;
+    }
 }
 
 }  // namespace

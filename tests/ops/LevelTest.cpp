@@ -49,9 +49,7 @@ TEST(Level, MatchesTheWorkedExamplesAndTheReferenceAndKeepsAlpha)
         const Plane source(columns, rows, cmyk ? 4 : 3, &random), alpha(columns, rows, 1, &random);
         TarvexImage image = trxtest::makeImage(cmyk ? TarvexImage::colourSpaceCMYK : TarvexImage::colourSpaceRGB,
                                                source, 1 + int(random() % rows), round % 3 ? nullptr : &alpha);
-        double low = round ? point(random) : 0.0, high = round ? point(random) : 1.0;
-        if (low > high)
-            std::swap(low, high);
+        const auto [low, high] = round ? std::minmax({point(random), point(random)}) : std::pair(0.0, 1.0);
         const double gamma = round % 5 == 0 ? double(1 + round % 3) : exponent(random);
         ASSERT_TRUE(image.level(low, high, gamma));
         std::vector<unsigned char> expected(source.bytes);
