@@ -24,19 +24,15 @@ TEST(Strips, SizeLaysOutWholeLinesInStripsOfSixteenMebibytes)
     const std::tuple<const char*, TarvexImage::colourSpaceType, bool, std::int64_t, std::int64_t, int, Sizes, Sizes>
         rows[] = {
             {"new image: 3 bytes a pixel", kNew, 0, 1000, 10, 0, {3000, 24, 10}, {30000, -1, -1}},
-            {"24 000 000 bytes: one strip", kRgb, 0, 8000, 1000, 0, {24000, 24, 1000}, {24000000, -1, -1}},
             {"50 400 000 bytes: 3", kRgb, 0, 8000, 2100, 0, {24000, 24, 700}, {16800000, 16800000, 16800000, -1, -1}},
             {"the last strip holds the rest", kRgb, 1, 3, 7, 2, {9, 24, 4}, {36, 27, -1, 12, 9, -1}},
             {"more strips than lines", kRgb, 0, 3, 2, 5, {9, 24, 1}, {9, 9, 0, 0, 0, -1, -1}},
             {"no lines, no strips", kRgb, 1, 100, 0, 0, {300, 24, 0}, {-1, -1}},
-            {"grey", kGrey, 0, 10, 2, 0, {10, 8, 2}, {20, -1, -1}},
             {"CMYK", kCmyk, 0, 10, 2, 0, {40, 32, 2}, {80, -1, -1}},
             {"lines past 16 MiB", kGrey, 0, 40 << 20, 2, 0, {40 << 20, 8, 1}, {40 << 20, 40 << 20, 0, 0, 0, -1, -1}},
             {"bilevel, no columns", kBilevel, 0, 0, 3, 0, {0, 1, 3}, {0, -1, -1}},
             {"bilevel, 1 column: 4 bytes", kBilevel, 0, 1, 3, 0, {4, 1, 3}, {12, -1, -1}},
-            {"bilevel, 32 columns", kBilevel, 0, 32, 3, 0, {4, 1, 3}, {12, -1, -1}},
             {"bilevel, 33 columns", kBilevel, 0, 33, 3, 0, {8, 1, 3}, {24, -1, -1}},
-            {"bilevel, 1000 columns", kBilevel, 0, 1000, 3, 0, {128, 1, 3}, {384, -1, -1}},
         };
     for (const auto& [name, space, alpha, columns, lines, strips, layout, sizes] : rows) {
         SCOPED_TRACE(name);
@@ -93,52 +89,37 @@ TEST(Strips, RefusedArgumentsLeaveTheImageAsItWasAndLog)
 }
 
 // A refused line is left empty, not on the line it pointed at before: a host that
-// ignores the result must not write "alpha" into colour pixels. Copies keep their line.
+// ignores the result must not write "alpha" into colour pixels. A copy keeps its line.
 TEST(LinePointer, RefusedLinesAreLeftEmptyAndCopiesKeepTheirLine)
 {
     TarvexImage image = trxtest::makeImage(kRgb, Plane(4, 4, 3));
     image.strips()[0].ReSize(20);  // a host's strip too small for its lines
-    const InternalLinePointer direct(image.strips()[0], 1);
-    TarvexImage::LinePointer line, assigned;
+    TarvexImage::LinePointer line;
     for (int y : {-1, 4, 1, 0}) {
         ASSERT_TRUE(image.setupLinePointer(line, 0));
-        TarvexImage::LinePointer copy(line);
-        assigned = line;
+        const TarvexImage::LinePointer copy(line);
         EXPECT_FALSE(y ? image.setupLinePointer(line, y) : image.setupAlphaLinePointer(line, y)) << y;
-        EXPECT_EQ(line.get(), nullptr) << y;
-        EXPECT_EQ(
-            std::vector<const unsigned char*>({copy.get() + 1, assigned.get() + 1, InternalLinePointer(direct).get()}),
-            std::vector<const unsigned char*>(3, direct.get()));
+        EXPECT_EQ(std::make_pair(line.get(), copy.get()),
+                  std::make_pair(static_cast<const unsigned char*>(nullptr),
+                                 InternalLinePointer(image.strips()[0], 0).get()));
     }
     EXPECT_EQ(InternalLinePointer().get(), nullptr);
 }
 
-std::string contentOf(const Blob& blob) { return blob.data() ? std::string(blob.data(), blob.length()) : "-"; }
-
 // An update replaces the content, also from the blob's own bytes (no other holder, so
-// they are copied before the old store goes); copies keep what they had.
+// they are copied before the old store goes); a copy keeps what it had.
 TEST(Blob, UpdateReplacesTheContentAndCopiesKeepWhatTheyHad)
 {
-    Blob copy, empty;
-    {
-        Blob blob;
-        blob.update("first content", 13);
-        blob.update("abc", 3);
-        copy = blob;
-        blob.update(blob.data(), static_cast<int>(blob.length()));
-        EXPECT_EQ(contentOf(blob), "abc");
-        blob.update(blob.data() + 1, 2);
-        EXPECT_EQ(contentOf(Blob(blob)), "bc");
-    }
-    copy = copy;
-    EXPECT_EQ(contentOf(copy), "abc");
-    EXPECT_EQ(contentOf(Blob(empty)), "-");
-    copy = empty;
-    EXPECT_EQ(contentOf(copy), "-");
+    auto content = [](const Blob& blob) { return blob.data() ? std::string(blob.data(), blob.length()) : "-"; };
+    Blob blob, copy;
+    blob.update("abc", 3);
+    copy = blob;
+    blob.update(blob.data(), static_cast<int>(blob.length()));
+    blob.update(blob.data() + 1, 2);
+    EXPECT_EQ(content(Blob(blob)) + content(copy), "bcabc");
     for (int length : {0, -5, 3}) {  // nothing to copy, or from nowhere: no content
-        copy.update("abc", 3);
-        copy.update(length == 3 ? nullptr : "xyz", length);
-        EXPECT_EQ(contentOf(copy), "-") << length;
+        blob.update(length == 3 ? nullptr : "xyz", length);
+        EXPECT_EQ(content(blob), "-") << length;
     }
 }
 

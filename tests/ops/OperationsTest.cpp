@@ -1,0 +1,379 @@
+#include <cmath>
+#include <tuple>
+
+#include <gtest/gtest.h>
+
+#include "ops/NewStrips.h"
+#include "ops/ReduceKernels.h"
+#include "ops/ResizeKernels.h"
+#include "support/OpsImages.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using namespace trxtest;
+using Bytes = std::vector<unsigned char>;
+constexpr auto kRgb = TarvexImage::colourSpaceRGB, kGrey = TarvexImage::colourSpaceGrey,
+               kCmyk = TarvexImage::colourSpaceCMYK;
+
+unsigned long rgb(unsigned b0, unsigned b1, unsigned b2) { return b0 | (b1 << 8) | (b2 << 16); }
+
+// Each list is stored over a longer one, which sizing must empty; indices just outside
+// the list read as white and store nothing.
+TEST(ColourMap, NearestIsTheFirstEntryOfSmallestSummedByteDistance)
+{
+    const std::tuple<const char*, std::vector<unsigned long>, unsigned long, int> rows[] = {
+        {"empty list", {}, 0, -1},
+        {"mid grey: 384 against 381", {rgb(0, 0, 0), rgb(255, 255, 255)}, rgb(128, 128, 128), 1},
+        {"a step darker: 381 against 384", {rgb(0, 0, 0), rgb(255, 255, 255)}, rgb(127, 127, 127), 0},
+        {"every byte counts: 30, 30, 30, 27", {rgb(30, 0, 0), rgb(0, 30, 0), rgb(0, 0, 30), rgb(9, 9, 9)}, 0, 3},
+        {"a tie goes to the lowest index", {rgb(255, 0, 0), rgb(0, 0, 255), rgb(0, 255, 0)}, 0, 0},
+        {"a later tie does not replace", {rgb(255, 255, 0), rgb(0, 0, 255), rgb(0, 255, 0)}, 0, 1},
+        {"top byte of the query ignored", {rgb(1, 1, 1), 0}, 0xFF000000ul, 1},
+        {"top byte of an entry ignored", {rgb(1, 1, 1), 0xFF000000ul}, 0, 1},
+    };
+    for (const auto& [name, map, query, nearest] : rows) {
+        SCOPED_TRACE(name);
+        TarvexImage image;
+        image.colourMapSize(7);
+        image.colourMap(3, 1);
+        image.colourMapSize(unsigned(map.size()));
+        for (int i = -1; i <= int(map.size()); ++i) {
+            EXPECT_EQ(image.colourMap(i), i >= 0 && i < int(map.size()) ? 0ul : 0xFFFFFFul) << i;
+            image.colourMap(i, i >= 0 && i < int(map.size()) ? map[std::size_t(i)] : 5);
+        }
+        EXPECT_EQ(image.FindNearestColourMap(query), nearest);
+        EXPECT_EQ(image.colourMap(int(map.size())) + image.colourMap(-1), 2 * 0xFFFFFFul);
+    }
+}
+
+// Straight from the described curves, one sample at a time; NaN fails every comparison.
+int referenceCurve(bool cmyk, int v, double low, double high, double gamma)
+{
+    const double s = v / 255.0;
+    if (cmyk) {
+        const double f = std::pow((s - high) / (low - high), gamma) * (low - high) + high;
+        return int(std::trunc((f > 1.0 ? 1.0 : f >= 0.0 ? f : 0.0) * 255.0));
+    }
+    const double t = (s - low) / (high - low), r = std::pow(t > 1.0 ? 1.0 : t >= 0.0 ? t : 0.0, 1 / gamma) * 255.0;
+    return int(std::trunc(r > 255.0 ? 255.0 : r >= 0.0 ? r : 0.0));
+}
+
+// The hand-worked values hold for the reference that random images are then held to;
+// round 0 is the identity on a one-column image. No sample to change: done.
+TEST(Level, MatchesTheWorkedExamplesAndTheReferenceAndKeepsAlpha)
+{
+    const std::tuple<bool, double, double, double, std::vector<int>, std::vector<int>> rows[] = {
+        {true, 0.0, 1.0, 1.0, {0, 1, 128, 255}, {0, 0, 128, 255}},
+        {false, 0.2, 0.8, 2.0, {0, 51, 100, 128, 255, 204}, {0, 0, 144, 180, 255, 255}},
+        {false, 0.0, 1.0, 2.2, {1, 64, 128, 192}, {20, 136, 186, 224}},
+        {true, 0.0, 1.0, 2.0, {128, 255, 0}, {191, 255, 0}},
+        // Past the white point the base is negative: no number, unless the gamma is whole.
+        {true, 0.1, 0.9, 1.5, {0, 20, 26, 100, 200, 229, 230, 255}, {0, 17, 26, 126, 218, 229, 0, 0}},
+        {true, 0.1, 0.9, 2.0, {255}, {226}},
+    };
+    for (const auto& [cmyk, low, high, gamma, in, out] : rows)
+        for (std::size_t i = 0; i < in.size(); ++i)
+            EXPECT_EQ(referenceCurve(cmyk, in[i], low, high, gamma), out[i]) << low << " " << high << " " << gamma;
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> point(-0.2, 1.2), exponent(0.05, 4.0);
+    for (int round = 0; round < 40; ++round) {
+        const bool cmyk = round % 2 == 1;
+        const int columns = round % 10 == 0 ? 1 : 1 + int(random() % 90), rows = 1 + int(random() % 9);
+        const Plane source(columns, rows, cmyk ? 4 : 3, &random), alpha(columns, rows, 1, &random);
+        TarvexImage image = makeImage(cmyk ? kCmyk : kRgb, source, 1 + int(random() % rows), round % 3 ? 0 : &alpha);
+        const auto [low, high] = round ? std::minmax({point(random), point(random)}) : std::pair(0.0, 1.0);
+        const double gamma = round % 5 == 0 ? double(1 + round % 3) : exponent(random);
+        ASSERT_TRUE(image.level(low, high, gamma));
+        Bytes expected(source.bytes.size());
+        std::transform(source.bytes.begin(), source.bytes.end(), expected.begin(),
+                       [&](int b) { return referenceCurve(cmyk, b, low, high, gamma); });
+        ASSERT_EQ(readLines(image), expected) << round << ": " << low << " " << high << " " << gamma;
+        EXPECT_EQ(readLines(image, true), round % 3 ? Bytes() : alpha.bytes);
+    }
+    for (TarvexImage empty : {TarvexImage(), makeImage(kRgb, Plane(10, 0, 3)), makeImage(kCmyk, Plane(0, 4, 4))})
+        EXPECT_TRUE(empty.level(0.1, 0.9, 1.0));
+}
+
+// Grey pixels, mostly 0 or 1 (the smallest grey that sets a bit), so both bits occur often.
+Plane greyPlane(int columns, int rows, std::mt19937& random)
+{
+    Plane plane(columns, rows, 3, &random);
+    for (std::size_t i = 0; i < plane.bytes.size(); i += 3)
+        plane.bytes[i + 1] = plane.bytes[i + 2] = plane.bytes[i] = plane.bytes[i] % 4 < 2 ? 0 : plane.bytes[i] % 2;
+    return plane;
+}
+
+// Packed lines as described: pixel x in bit 7 - x % 8 of byte x / 8, set for grey above
+// 0, lines of 4 x ceil(columns / 32) bytes, the bytes past the last pixel 0.
+Bytes packedReference(const Plane& grey)
+{
+    const int length = 4 * ((grey.columns + 31) / 32);
+    Bytes packed(std::size_t(length) * grey.rows);
+    for (int y = 0; y < grey.rows; ++y)
+        for (int x = 0; x < grey.columns; ++x)
+            packed[std::size_t(y * length + x / 8)] |= static_cast<unsigned char>(grey.at(x, y, 0) ? 0x80 >> x % 8 : 0);
+    return packed;
+}
+
+// Each image first goes in with one sample of its last line off by one, which must
+// leave it as it was, then grey with alpha added: packed lines in strips of the same
+// count, alpha kept.
+// With no pixel to test, every pixel is grey.
+TEST(Reduce, GreyImagesPackToOneBitPerPixelAndOthersStayAsTheyWere)
+{
+    std::mt19937 random(9);
+    const int widths[] = {1, 2, 10, 32, 33, 65};
+    for (int round = 0; round < 60; ++round) {
+        const int columns = round < 6 ? widths[round] : 1 + int(random() % 200), rows = 1 + int(random() % 7);
+        const int strips = 1 + int(random() % rows);
+        const Plane grey = greyPlane(columns, rows, random), alpha(columns, rows, 1, &random);
+        SCOPED_TRACE(std::to_string(columns) + " x " + std::to_string(rows));
+        Plane coloured = grey;
+        coloured.bytes[coloured.bytes.size() - 1 - random() % (3 * columns)] ^= 1;
+        TarvexImage image = makeImage(kRgb, coloured, strips, &alpha);
+        const auto before = snapshot(image);
+        ASSERT_FALSE(image.ReduceIfPossible());
+        ASSERT_EQ(snapshot(image), before);
+        image = makeImage(kRgb, grey, strips);
+        image.matte(true);  // an opaque plane beside the colour strips
+        const std::int64_t linesPerStrip = image.linesPerStrip(), packed = 4 * ((columns + 31) / 32);
+        ASSERT_TRUE(image.ReduceIfPossible());
+        EXPECT_EQ(snapshot(image).first,
+                  (std::vector<std::int64_t>{columns, rows, packed, linesPerStrip, 8, 1, strips}));
+        ASSERT_EQ(readLines(image), packedReference(grey));
+        EXPECT_EQ(readLines(image, true), Bytes(std::size_t(columns * rows), 255));
+    }
+    for (TarvexImage empty : {TarvexImage(), makeImage(kRgb, Plane(10, 0, 3))})
+        EXPECT_TRUE(empty.ReduceIfPossible() && empty.bytesPerLine() == (empty.columns() ? 4 : 0));
+}
+
+// Every kernel set this processor runs, on lines up to a few vector blocks long with a
+// stray byte after them: grey lines pack over the blue bytes and move to the front; a
+// line off grey at one byte reports only blue bytes of grey pixels as written.
+TEST(ReduceKernels, EveryVariantTestsAndPacksLikeTheDescription)
+{
+    std::mt19937 random(21);
+    for (const ReduceKernels& kernels : supportedReduceKernels())
+        for (int columns = 0; columns <= 200; ++columns) {
+            SCOPED_TRACE(std::string(kernels.name) + ", " + std::to_string(columns) + " columns");
+            const Plane grey = greyPlane(columns, 1, random);
+            const bool everyByte = columns % 23 == 0 || columns == 64 || columns == 65;
+            for (int odd = -1; odd < 3 * columns; odd += everyByte ? 1 : 3 * columns + 1) {
+                Bytes line(grey.bytes), moved(grey.bytes.size() / 3);
+                line.resize(line.size() + 64, 0x5A);
+                if (odd >= 0)
+                    line[std::size_t(odd)] ^= 0x10;
+                const Bytes before(line);
+                const std::int64_t written = kernels.greyPack(line.data(), columns);
+                ASSERT_TRUE(odd < 0 ? written == -1 : written >= 0 && written * 8 <= odd / 3) << odd << ": " << written;
+                kernels.compact(line.data(), (columns + 7) / 8, moved.data());
+                EXPECT_TRUE(odd >= 0 || std::equal(moved.begin(), moved.begin() + (columns + 7) / 8,
+                                                   packedReference(grey).begin()));
+                kernels.restore(line.data(), odd < 0 ? (columns + 7) / 8 : written);
+                ASSERT_EQ(line, before) << odd;
+            }
+        }
+}
+
+// Slow and obvious, one output sample at a time: the centre of new pixel i lies at
+// (i + 0.5) x from / to - 0.5 on the source grid, and the Lagrange cubic through the four
+// samples around it, edge samples repeated, gives its value. Lines are resampled across
+// in double and kept as float, then summed down in double, rounded and clamped.
+Bytes referenceResize(const Plane& in, int width, int height)
+{
+    auto taps = [](int i, int from, int to, int k[4], double w[4]) {
+        const double x = (i + 0.5) * (double(from) / double(to)) - 0.5, t = x - std::floor(x);
+        for (int j = 0; j < 4; ++j) {  // nodes at -1, 0, 1 and 2 from floor(x)
+            k[j] = std::clamp(int(std::floor(x)) - 1 + j, 0, from - 1);
+            w[j] = 1;
+            for (int n = -1; n <= 2; ++n)
+                w[j] *= n == j - 1 ? 1 : (t - n) / double(j - 1 - n);
+        }
+    };
+    Bytes out;
+    int kx[4], ky[4];
+    double wx[4], wy[4];
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width * in.samples; ++x) {
+            taps(x / in.samples, in.columns, width, kx, wx);
+            taps(y, in.rows, height, ky, wy);
+            double down = 0;
+            for (int j = 0; j < 4; ++j) {
+                double across = 0;
+                for (int i = 0; i < 4; ++i)
+                    across += in.at(kx[i], ky[j], x % in.samples) * wx[i];
+                down += double(float(across)) * wy[j];
+            }
+            out.push_back(static_cast<unsigned char>(std::clamp(std::lround(down), 0L, 255L)));
+        }
+    return out;
+}
+
+// Hand-worked lines (the reference is held to them too), then random images of one to
+// four samples, an axis kept now and then, sources of one column or line; the new image
+// is one strip (far below 16 MiB) with its alpha strip beside it. An alpha channel whose
+// strips were never filled resamples as a zero plane.
+TEST(Resize, MatchesTheWorkedExamplesAndTheReference)
+{
+    const std::tuple<const char*, Bytes, int, Bytes> rows[] = {
+        {"4 to 2: sums 43.75 and 233.75", {0, 100, 200, 255}, 2, {44, 234}},
+        {"2 to 4: overshoot clamped at both ends", {0, 255}, 4, {0, 60, 195, 255}},
+        {"3 to 6: overshoot near the edges", {10, 20, 30}, 6, {9, 12, 17, 23, 28, 31}},
+        // Pixel 0 of a 4-to-2 line is exactly 0.5 s0 + 0.5625 s1 - 0.0625 s2.
+        {"2.5 rounds away from zero", {5, 0, 0, 0}, 2, {3, 0}},
+        {"0.5 rounds away from zero", {1, 2, 18, 0}, 2, {1, 10}},
+    };
+    for (const auto& [name, in, width, out] : rows) {
+        Plane line(int(in.size()), 1, 1);
+        line.bytes = in;
+        TarvexImage image = makeImage(kGrey, line);
+        image.resize(width, 1);
+        EXPECT_EQ(std::make_pair(readLines(image), referenceResize(line, width, 1)), std::make_pair(out, out)) << name;
+    }
+    std::mt19937 random(12);
+    const std::pair<TarvexImage::colourSpaceType, int> kinds[] = {{kRgb, 3}, {kCmyk, 4}, {kGrey, 1}};
+    for (int round = 0; round < 45; ++round) {
+        const auto [space, samples] = kinds[round % 3];
+        const int w = round % 7 == 1 ? 1 : 1 + int(random() % 23), h = round % 7 == 2 ? 1 : 1 + int(random() % 17);
+        const int width = round % 5 == 3 ? w : 1 + int(random() % 41);
+        const int height = (round % 5 == 4 && width != w) || width == w ? h + (width == w) : 1 + int(random() % 29);
+        const Plane source(w, h, samples, &random), alpha(w, h, 1, &random);
+        TarvexImage image = makeImage(space, source, 1 + int(random() % h), round % 2 ? nullptr : &alpha);
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " to " + std::to_string(width) + "x" +
+                     std::to_string(height));
+        image.resize(width, height);
+        ASSERT_EQ(snapshot(image).first,
+                  (std::vector<std::int64_t>{width, height, width * samples, height, 8 * samples, round % 2 == 0, 1}));
+        ASSERT_EQ(readLines(image), referenceResize(source, width, height));
+        ASSERT_EQ(readLines(image, true), round % 2 ? Bytes() : referenceResize(alpha, width, height));
+    }
+    TarvexImage image = makeImage(kRgb, Plane(6, 6, 3, &random));
+    TarvexImageAccess::impl(image).alphaChannel = 3;
+    image.resize(3, 9);
+    EXPECT_EQ(readLines(image, true), Bytes(27, 0));
+}
+
+// Refused calls answer false where they answer at all, leave every byte and the layout
+// as they were, and log only what the row names.
+TEST(Operations, RefusedCallsChangeNothing)
+{
+    std::mt19937 random(7);
+    const Plane pixels(8, 6, 3, &random), alpha(8, 6, 1, &random);
+    auto rgb = [&](bool withAlpha) { return makeImage(kRgb, pixels, 2, withAlpha ? &alpha : nullptr); };
+    auto reduced = [] {
+        TarvexImage image = makeImage(kRgb, Plane(9, 3, 3));
+        return image.ReduceIfPossible(), image;
+    };
+    const double nan = std::nan("");
+    const Plane bilevel(40, 5, 0);
+    // The operation (resize, level, matte, ReduceIfPossible) and its arguments.
+    std::tuple<const char*, TarvexImage, char, std::array<double, 3>, std::string> rows[] = {
+        {"resize to the same size", rgb(true), 'r', {8, 6}, ""},
+        {"resize to no columns", rgb(true), 'r', {0, 6}, ""},
+        {"resize to no lines", rgb(true), 'r', {8, 0}, ""},
+        {"resize to a line beyond 32 bits", rgb(true), 'r', {INT_MAX, 6}, "a line longer than 2147483647 bytes"},
+        {"resize to 30 TB", rgb(true), 'r', {100000000, 100000}, "more memory than this machine has"},
+        {"resize a reduced image", reduced(), 'r', {4, 3}, ""},
+        {"resize a bilevel image", makeImage(TarvexImage::colourSpaceBilevel, bilevel), 'r', {20, 5}, ""},
+        {"resize a never sized image", TarvexImage(), 'r', {4, 4}, ""},
+        {"level, white at black", rgb(true), 'l', {0.5, 0.5, 1.0}, ""},
+        {"level, white below black", rgb(false), 'l', {0.6, 0.4, 1.0}, ""},
+        {"level, gamma 0", rgb(false), 'l', {0.0, 1.0, 0.0}, ""},
+        {"level, black not a number", rgb(false), 'l', {nan, 1.0, 1.0}, ""},
+        {"level, gamma not a number", rgb(false), 'l', {0.0, 1.0, nan}, ""},
+        {"level a grey image", makeImage(kGrey, Plane(8, 3, 1)), 'l', {0.2, 0.8, 2}, ""},
+        {"level a reduced image", reduced(), 'l', {0.2, 0.8, 2.0}, ""},
+        {"matte on a reduced image", reduced(), 'm', {1}, ""},
+        {"matte on no lines", makeImage(kRgb, Plane(4, 0, 3)), 'm', {1}, ""},
+        {"matte on no columns", makeImage(kRgb, Plane(0, 3, 3)), 'm', {1}, ""},
+        {"matte false without alpha", rgb(false), 'm', {0}, ""},
+        {"matte true keeps the alpha there", rgb(true), 'm', {1}, ""},
+        {"reduce CMYK", makeImage(kCmyk, Plane(4, 2, 4)), 'R', {}, ""},
+        {"reduce grey", makeImage(kGrey, Plane(4, 2, 1)), 'R', {}, ""},
+        {"reduce twice", reduced(), 'R', {}, ""},
+    };
+    for (auto& [name, image, op, a, message] : rows) {
+        SCOPED_TRACE(name);
+        const auto before = snapshot(image);
+        LogCapture log;
+        EXPECT_FALSE(op == 'r'   ? (image.resize(int(a[0]), int(a[1])), false)
+                     : op == 'l' ? image.level(a[0], a[1], a[2])
+                     : op == 'm' ? (image.matte(a[0] != 0), false)
+                                 : image.ReduceIfPossible());
+        EXPECT_EQ(snapshot(image), before);
+        const std::string line = "[TRXImage] resize() refused for " + std::to_string(int(a[0])) + " x " +
+                                 std::to_string(int(a[1])) + " pixels: " + message + "\n";
+        EXPECT_EQ(log.utf8(), message.empty() ? std::vector<std::string>() : std::vector<std::string>{line});
+    }
+}
+
+// The new layout keeps 16 MiB of lines a strip, every strip full size and no line past
+// the last; lines longer than that take one strip each, the strips past the last empty.
+TEST(Resize, NewStripsHoldSixteenMebibytesOfLinesOrOneLineEach)
+{
+    const Plane small(3, 3, 3), alpha(3, 3, 1);
+    TarvexImage large = makeImage(kRgb, small, 0, &alpha);
+    large.resize(4096, 2731);  // just over 32 MiB: two strips
+    const std::int64_t strip = 1366 * 4096;
+    EXPECT_EQ(stripSizes(large), std::vector<std::int64_t>({3 * strip, 3 * strip, -1, strip, strip, -1}));
+    EXPECT_EQ(alphaLineBytes(large, 2730), Bytes(4096, 0));
+    EXPECT_EQ(alphaLineBytes(large, 2731), Bytes());
+    const std::tuple<std::int64_t, std::int64_t, std::vector<std::int64_t>, std::wstring> rows[] = {
+        {24000000, 10, {14, 1, 10}, L""},  // 4 x 4 RGB to 8 000 000 x 10
+        {INT32_MAX, std::int64_t(1) << 20, {0, 0, 0}, L"more bytes than the address space holds"},
+    };
+    for (const auto& [lineBytes, lines, layout, refusal] : rows) {
+        NewLayout plan;
+        const wchar_t* why = planNewStrips(lineBytes, lines, plan);
+        EXPECT_EQ(why ? why : L"", refusal) << lineBytes;
+        EXPECT_EQ(std::vector<std::int64_t>({plan.strips, plan.linesPerStrip, plan.heldStrips}), layout) << lineBytes;
+    }
+}
+
+// Every kernel against hand-worked sums (exact halves, and one unit in the last place
+// below a half) and against the plain one on samples far outside 0..255; the plain
+// horizontal loop writes nothing past its samples.
+TEST(ResizeKernels, EveryVariantAgreesWithThePlainOne)
+{
+    const auto kernels = supportedResizeKernels();
+    std::mt19937 random(13);
+    std::uniform_real_distribution<double> weight(-0.3, 1.2);
+    const int pixels = 37, width = 29, count = 203;
+    std::vector<float> rows[4];
+    for (auto& row : rows)
+        for (int j = 0; j < count; ++j)
+            row.push_back(float(int(random() % 1400) - 400) / 4.0f);  // quarters: many exact halves
+    std::copy_n(std::vector<float>{0.5f, 2.5f, 1.5f, 254.5f}.begin(), 4, rows[0].begin() + 5);
+    const float* lines[4] = {rows[0].data(), rows[1].data(), rows[2].data(), rows[3].data()};
+    // 0.5 x (1 - 2^-53) is the double just below one half.
+    std::vector<std::vector<double>> weightSets = {{1.0 - std::ldexp(1.0, -53), 0, 0, 0}, {1, 0, 0, 0}};
+    for (int k = 0; k < 4; ++k)
+        weightSets.push_back({weight(random), weight(random), weight(random), weight(random)});
+    for (const ResizeKernels* kernel : kernels) {
+        SCOPED_TRACE(kernel->name);
+        for (int samples : {1, 2, 3, 4}) {
+            std::vector<double> padded(pixels * samples + 4), weights(4 * width);
+            std::vector<std::int32_t> base(width);
+            std::generate(padded.begin(), padded.end(), [&] { return double(random() % 256); });
+            std::generate(base.begin(), base.end(), [&] { return int(random() % (pixels - 3)); });
+            std::generate(weights.begin(), weights.end(), [&] { return weight(random); });
+            std::vector<float> a(width * samples + 4), b(width * samples + 4, -1.0f);
+            kernel->horizontal(padded.data(), base.data(), weights.data(), width, samples, a.data());
+            kernels[0]->horizontal(padded.data(), base.data(), weights.data(), width, samples, b.data());
+            EXPECT_EQ(std::vector<float>(b.end() - 4, b.end()), std::vector<float>(4, -1.0f));
+            EXPECT_TRUE(std::equal(b.begin(), b.end() - 4, a.begin())) << samples << " samples";
+        }
+        for (std::size_t w = 0; w < weightSets.size(); ++w) {
+            Bytes out(count), plain(count);
+            kernel->vertical(lines, weightSets[w].data(), count, out.data());
+            kernels[0]->vertical(lines, weightSets[w].data(), count, plain.data());
+            const Bytes got(out.begin() + 5, out.begin() + 9);  // halves round up, the double below one down
+            EXPECT_EQ(std::make_pair(out, got), std::make_pair(plain, w == 0   ? Bytes({0, 2, 1, 254})
+                                                                      : w == 1 ? Bytes({1, 3, 2, 255})
+                                                                               : got));
+        }
+    }
+}
+
+}  // namespace
