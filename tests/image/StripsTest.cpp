@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <climits>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "image/ImageImpl.h"
 #include "support/OpsImages.h"
@@ -11,10 +8,10 @@
 
 namespace {
 
+using namespace trxtest;
 using Sizes = std::vector<std::int64_t>;
-using trxtest::Plane;
-constexpr auto kRgb = TarvexImage::colourSpaceRGB, kGrey = TarvexImage::colourSpaceGrey,
-               kBilevel = TarvexImage::colourSpaceBilevel, kCmyk = TarvexImage::colourSpaceCMYK,
+constexpr auto kRgb = TarvexImage::colourSpaceRGB, kBilevel = TarvexImage::colourSpaceBilevel,
+               kCmyk = TarvexImage::colourSpaceCMYK, kGrey = TarvexImage::colourSpaceGrey,
                kNew = TarvexImage::colourSpaceUnknown;
 
 TEST(Strips, SizeLaysOutWholeLinesInStripsOfSixteenMebibytes)
@@ -42,7 +39,7 @@ TEST(Strips, SizeLaysOutWholeLinesInStripsOfSixteenMebibytes)
         image.size(7, 5, 0, 0, nullptr, nullptr);  // replaced by the next call
         image.size(columns, lines, strips, 0, nullptr, nullptr);
         EXPECT_EQ(Sizes({image.bytesPerLine(), image.bitsPerPixel(), image.linesPerStrip()}), layout);
-        EXPECT_EQ(trxtest::stripSizes(image), sizes);
+        EXPECT_EQ(stripSizes(image), sizes);
     }
 }
 
@@ -54,23 +51,23 @@ TEST(Strips, GivenStripsAreSharedAndStayTheCallers)
     Plane pixels(9, 5, 3), alpha(9, 5, 1, &random);
     for (std::size_t i = 0; i < pixels.bytes.size(); ++i)
         pixels.bytes[i] = static_cast<unsigned char>(i / 3 * 37);  // grey, so that it reduces
-    TarvexImage original = trxtest::makeImage(kRgb, pixels, 2, &alpha);
-    const auto before = trxtest::snapshot(original);
+    TarvexImage original = makeImage(kRgb, pixels, 2, &alpha);
+    const auto before = snapshot(original);
     for (int step = 0; step < 3; ++step) {
         TarvexImage shared;
         shared.colourSpace(kRgb);
         shared.size(9, 5, 2, 3, &original.strips(), &original.alphaStrips());
-        EXPECT_EQ(trxtest::snapshot(shared), before);
+        EXPECT_EQ(snapshot(shared), before);
         ASSERT_TRUE(step == 2 || (step ? shared.ReduceIfPossible() : shared.level(0.2, 0.8, 2.0))) << step;
     }
-    EXPECT_EQ(trxtest::snapshot(original), before);
+    EXPECT_EQ(snapshot(original), before);
 }
 
 TEST(Strips, RefusedArgumentsLeaveTheImageAsItWasAndLog)
 {
-    TarvexImage image = trxtest::makeImage(kCmyk, Plane(4, 4, 4));
+    TarvexImage image = makeImage(kCmyk, Plane(4, 4, 4));
     StripVector shortVector(1);
-    trxtest::LogCapture log;
+    LogCapture log;
     image.size(INT32_MAX / 4, INT32_MAX, 0, 0, nullptr, nullptr);
     image.size(-1, 4, 0, 0, nullptr, nullptr);
     image.size(4, -1, 0, 0, nullptr, nullptr);
@@ -85,30 +82,30 @@ TEST(Strips, RefusedArgumentsLeaveTheImageAsItWasAndLog)
     ASSERT_EQ(log.lines().size(), 11u);
     EXPECT_EQ(log.utf8()[0], "[TRXImage] size() refused for 536870911 x 2147483647 pixels, 0 strips of 0 lines: "
                              "more bytes than the address space holds\n");
-    EXPECT_EQ(trxtest::stripSizes(image), Sizes({64, -1, -1}));
+    EXPECT_EQ(stripSizes(image), Sizes({64, -1, -1}));
 }
 
 // A refused line is left empty, not on the line it pointed at before: a host that
 // ignores the result must not write "alpha" into colour pixels. A copy keeps its line.
 TEST(LinePointer, RefusedLinesAreLeftEmptyAndCopiesKeepTheirLine)
 {
-    TarvexImage image = trxtest::makeImage(kRgb, Plane(4, 4, 3));
+    TarvexImage image = makeImage(kRgb, Plane(4, 4, 3));
     image.strips()[0].ReSize(20);  // a host's strip too small for its lines
     TarvexImage::LinePointer line;
     for (int y : {-1, 4, 1, 0}) {
         ASSERT_TRUE(image.setupLinePointer(line, 0));
         const TarvexImage::LinePointer copy(line);
         EXPECT_FALSE(y ? image.setupLinePointer(line, y) : image.setupAlphaLinePointer(line, y)) << y;
+        const unsigned char* none = nullptr;
         EXPECT_EQ(std::make_pair(line.get(), copy.get()),
-                  std::make_pair(static_cast<const unsigned char*>(nullptr),
-                                 InternalLinePointer(image.strips()[0], 0).get()));
+                  std::make_pair(none, InternalLinePointer(image.strips()[0], 0).get()));
     }
     EXPECT_EQ(InternalLinePointer().get(), nullptr);
 }
 
 // An update replaces the content, also from the blob's own bytes (no other holder, so
 // they are copied before the old store goes); a copy keeps what it had.
-TEST(Blob, UpdateReplacesTheContentAndCopiesKeepWhatTheyHad)
+TEST(Blob, UpdateReplacesTheContentAlsoFromItsOwnBytes)
 {
     auto content = [](const Blob& blob) { return blob.data() ? std::string(blob.data(), blob.length()) : "-"; };
     Blob blob, copy;
