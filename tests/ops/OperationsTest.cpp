@@ -19,6 +19,7 @@ constexpr auto kRgb = TarvexImage::colourSpaceRGB, kGrey = TarvexImage::colourSp
 
 unsigned long rgb(unsigned b0, unsigned b1, unsigned b2) { return b0 | (b1 << 8) | (b2 << 16); }
 
+// Only the three low bytes count; each list is stored over a longer one.
 TEST(ColourMap, NearestIsTheFirstEntryOfSmallestSummedByteDistance)
 {
     const std::tuple<const char*, std::vector<unsigned long>, unsigned long, int> rows[] = {
@@ -83,12 +84,13 @@ TEST(Level, MatchesTheWorkedExamplesAndTheReferenceAndKeepsAlpha)
         EXPECT_TRUE(empty.level(0.1, 0.9, 1.0));
 }
 
-// Grey pixels, mostly 0 or 1 (the smallest grey that sets a bit), so both bits occur often.
+// Grey pixels, mostly 0 or 1 (the smallest grey that sets a bit), so both bits occur
+// often, and now and then any other grey.
 Plane greyPlane(int columns, int rows, std::mt19937& random)
 {
     Plane plane(columns, rows, 3, &random);
-    for (std::size_t i = 0; i < plane.bytes.size(); i += 3)
-        plane.bytes[i + 1] = plane.bytes[i + 2] = plane.bytes[i] = plane.bytes[i] % 4 < 2 ? 0 : plane.bytes[i] % 2;
+    for (auto* p = plane.bytes.data(); p < plane.bytes.data() + plane.bytes.size(); p += 3)
+        p[1] = p[2] = p[0] = p[0] < 100 ? 0 : p[0] < 180 ? 1 : p[0];
     return plane;
 }
 
@@ -106,8 +108,7 @@ Bytes packedReference(const Plane& grey)
 
 // Each image first goes in with one sample of its last line off by one, which must
 // leave it as it was, then grey with alpha added: packed lines in strips of the same
-// count, alpha kept.
-// With no pixel to test, every pixel is grey.
+// count, alpha kept. With no pixel to test, every pixel is grey.
 TEST(Reduce, GreyImagesPackToOneBitPerPixelAndOthersStayAsTheyWere)
 {
     std::mt19937 random(9);
