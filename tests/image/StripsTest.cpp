@@ -1,199 +1,104 @@
 #include <gtest/gtest.h>
 
-#include <climits>
-#include <vector>
+#include <tuple>
 
 #include "image/ImageImpl.h"
+#include "support/OpsImages.h"
 #include "support/TestSupport.h"
 
 namespace {
 
-std::vector<std::size_t> stripSizes(const StripVector& strips)
-{
-    std::vector<std::size_t> sizes;
-    for (const auto& s : strips)
-        sizes.push_back(s.Size());
-    return sizes;
-}
+using namespace trxtest;
+using Sizes = std::vector<std::int64_t>;
+constexpr auto kRgb = TarvexImage::colourSpaceRGB, kBilevel = TarvexImage::colourSpaceBilevel,
+               kCmyk = TarvexImage::colourSpaceCMYK, kGrey = TarvexImage::colourSpaceGrey;
 
-TarvexImage rgbImage()
+TEST(Strips, SizeLaysOutWholeLinesInStripsOfSixteenMebibytes)
 {
-    TarvexImage image;
-    image.colourSpace(TarvexImage::colourSpaceRGB);
-    return image;
-}
-
-TEST(Strips, DefaultLayoutOfASmallImageIsOneStrip)
-{
-    TarvexImage image;
-    image.size(1000, 10, 0, 0, nullptr, nullptr);
-    EXPECT_EQ(image.bytesPerLine(), 3000);
-    EXPECT_EQ(image.bitsPerPixel(), 24);
-    EXPECT_EQ(image.stripCount(), 1);
-    EXPECT_EQ(image.linesPerStrip(), 10);
-    EXPECT_EQ(stripSizes(image.strips()), std::vector<std::size_t>{30000});
-}
-
-TEST(Strips, SixteenMebibyteRuleSetsTheStripCount)
-{
-    TarvexImage image = rgbImage();
-    image.size(8000, 1000, 0, 0, nullptr, nullptr);  // 24 000 000 bytes
-    EXPECT_EQ(image.stripCount(), 1);
-    image.size(8000, 2100, 0, 0, nullptr, nullptr);  // 50 400 000 bytes
-    EXPECT_EQ(image.stripCount(), 3);
-    EXPECT_EQ(image.linesPerStrip(), 700);
-    EXPECT_EQ(stripSizes(image.strips()), (std::vector<std::size_t>{16800000, 16800000, 16800000}));
-}
-
-TEST(Strips, LastStripHoldsOnlyTheRemainingLines)
-{
-    TarvexImage image = rgbImage();
-    image.size(3, 7, 2, 0, nullptr, nullptr);
-    EXPECT_EQ(image.linesPerStrip(), 4);
-    EXPECT_EQ(stripSizes(image.strips()), (std::vector<std::size_t>{36, 27}));
-    // More strips than lines: one line each, the strips past the last line empty.
-    image.size(3, 2, 5, 0, nullptr, nullptr);
-    EXPECT_EQ(image.linesPerStrip(), 1);
-    EXPECT_EQ(stripSizes(image.strips()), (std::vector<std::size_t>{9, 9, 0, 0, 0}));
-}
-
-TEST(Strips, NoRowsGiveNoStrips)
-{
-    TarvexImage image = rgbImage();
-    image.size(100, 0, 0, 0, nullptr, nullptr);
-    EXPECT_EQ(image.stripCount(), 0);
-    EXPECT_EQ(image.linesPerStrip(), 0);
-    EXPECT_FALSE(image.valid());
-}
-
-TEST(Strips, BilevelLinesArePaddedToFourBytes)
-{
-    const struct {
-        int columns;
-        int bytes;
-    } cases[] = {{0, 0}, {1, 4}, {8, 4}, {32, 4}, {33, 8}, {64, 8}, {65, 12}, {1000, 128}};
-    for (const auto& c : cases) {
+    // Space, alpha, columns, rows, strip count; line length, bits per pixel and lines per
+    // strip; strip sizes, -1, alpha strip sizes, -1.
+    const std::tuple<const char*, TarvexImage::colourSpaceType, bool, std::int64_t, std::int64_t, int, Sizes, Sizes>
+        rows[] = {
+            {"50 400 000 bytes: 3", kRgb, 0, 8000, 2100, 0, {24000, 24, 700}, {16800000, 16800000, 16800000, -1, -1}},
+            {"the last strip holds the rest", kRgb, 1, 3, 7, 2, {9, 24, 4}, {36, 27, -1, 12, 9, -1}},
+            {"more strips than lines", kRgb, 0, 3, 2, 5, {9, 24, 1}, {9, 9, 0, 0, 0, -1, -1}},
+            {"lines past 16 MiB", kGrey, 0, 40 << 20, 2, 0, {40 << 20, 8, 1}, {40 << 20, 40 << 20, 0, 0, 0, -1, -1}},
+            {"bilevel, 33 columns", kBilevel, 0, 33, 3, 0, {8, 1, 3}, {24, -1, -1}},
+        };
+    for (const auto& [name, space, alpha, columns, lines, strips, layout, sizes] : rows) {
+        SCOPED_TRACE(name);
         TarvexImage image;
-        image.colourSpace(TarvexImage::colourSpaceBilevel);
-        image.size(c.columns, 3, 0, 0, nullptr, nullptr);
-        EXPECT_EQ(image.bytesPerLine(), c.bytes) << c.columns;
-        EXPECT_EQ(TarvexImageAccess::impl(image).indexBytesPerLine, c.bytes) << c.columns;
-        EXPECT_EQ(image.bitsPerPixel(), 1);
+        image.colourSpace(space);
+        TarvexImageAccess::impl(image).alphaChannel = alpha ? 3 : -1;
+        image.size(7, 5, 0, 0, nullptr, nullptr);  // replaced by the next call
+        image.size(columns, lines, strips, 0, nullptr, nullptr);
+        EXPECT_EQ(Sizes({image.bytesPerLine(), image.bitsPerPixel(), image.linesPerStrip()}), layout);
+        EXPECT_EQ(stripSizes(image), sizes);
     }
 }
 
-TEST(Strips, LineLengthFollowsTheColourSpace)
+// Strips given to size() are shared copy-on-write: the image reads the caller's bytes,
+// and changing or dropping it leaves them to the caller.
+TEST(Strips, GivenStripsAreSharedAndStayTheCallers)
 {
-    const struct {
-        TarvexImage::colourSpaceType space;
-        int bytes;
-        int bytesPerPixel;
-    } cases[] = {{TarvexImage::colourSpaceGrey, 10, 1},
-                 {TarvexImage::colourSpaceRGB, 30, 3},
-                 {TarvexImage::colourSpaceCMYK, 40, 4},
-                 {TarvexImage::colourSpaceUnknown, 30, 3}};
-    for (const auto& c : cases) {
-        TarvexImage image;
-        image.colourSpace(c.space);
-        image.size(10, 2, 0, 0, nullptr, nullptr);
-        EXPECT_EQ(image.bytesPerLine(), c.bytes);
-        EXPECT_EQ(TarvexImageAccess::impl(image).bytesPerPixel, c.bytesPerPixel);
+    Plane pixels(9, 5, 3), alpha(9, 5, 1);
+    for (std::size_t i = 0; i < pixels.bytes.size(); ++i)
+        pixels.bytes[i] = alpha.bytes[i / 3] = static_cast<unsigned char>(i / 3 * 37);  // grey, so that it reduces
+    TarvexImage original = makeImage(kRgb, pixels, 2, &alpha);
+    const auto before = snapshot(original);
+    for (int step = 0; step < 3; ++step) {
+        TarvexImage shared;
+        shared.colourSpace(kRgb);
+        shared.size(9, 5, 2, 3, &original.strips(), &original.alphaStrips());
+        EXPECT_EQ(snapshot(shared), before);
+        ASSERT_TRUE(step == 2 || (step ? shared.ReduceIfPossible() : shared.level(0.2, 0.8, 2.0))) << step;
     }
-}
-
-TEST(Strips, ResizingReplacesStripsAndKeepsProperties)
-{
-    TarvexImage image = rgbImage();
-    image.xResolution(96.0);
-    image.size(10, 10, 0, 0, nullptr, nullptr);
-    image.size(4, 5, 0, 0, nullptr, nullptr);
-    EXPECT_EQ(stripSizes(image.strips()), std::vector<std::size_t>{60});
-    EXPECT_EQ(image.xResolution(), 96.0);
-    EXPECT_EQ(image.colourSpace(), TarvexImage::colourSpaceRGB);
-}
-
-TEST(Strips, SourceAlphaChannelGetsAlphaStrips)
-{
-    TarvexImage image = rgbImage();
-    TarvexImageAccess::impl(image).alphaChannel = 3;
-    image.size(5, 7, 2, 0, nullptr, nullptr);
-    EXPECT_EQ(stripSizes(image.alphaStrips()), (std::vector<std::size_t>{20, 15}));
-    EXPECT_EQ(TarvexImageAccess::impl(image).alphaBytesPerLine, 5);
-}
-
-TEST(Strips, GivenVectorsAreSharedNotResized)
-{
-    StripVector colour(2), alpha(2);
-    colour[0].ReSize(12);
-    colour[1].ReSize(12);
-    alpha[0].ReSize(4);
-    alpha[1].ReSize(4);
-    {
-        trx::MemMapObjectMapper view(colour[1]);
-        static_cast<unsigned char*>(view.get_writeable())[0] = 77;
-    }
-    TarvexImage image = rgbImage();
-    image.size(2, 4, 2, 2, &colour, &alpha);
-    EXPECT_EQ(image.stripCount(), 2);
-    EXPECT_EQ(stripSizes(image.strips()), (std::vector<std::size_t>{12, 12}));
-    EXPECT_EQ(stripSizes(image.alphaStrips()), (std::vector<std::size_t>{4, 4}));
-    EXPECT_TRUE(image.matte() || !image.alphaStrips().empty());
-    EXPECT_EQ(trxtest::lineBytes(image, 2)[0], 77);
-    // The caller's allocators stay the caller's: dropping the image leaves them intact.
-    image = TarvexImage();
-    EXPECT_EQ(colour[1].Size(), 12u);
+    EXPECT_EQ(snapshot(original), before);
 }
 
 TEST(Strips, RefusedArgumentsLeaveTheImageAsItWasAndLog)
 {
-    TarvexImage image = rgbImage();
-    image.size(4, 4, 0, 0, nullptr, nullptr);
+    TarvexImage image = makeImage(kCmyk, Plane(4, 4, 4));
     StripVector shortVector(1);
-    trxtest::LogCapture log;
+    LogCapture log;
+    image.size(INT32_MAX / 4, INT32_MAX, 0, 0, nullptr, nullptr);
     image.size(-1, 4, 0, 0, nullptr, nullptr);
-    image.size(4, -1, 0, 0, nullptr, nullptr);
-    image.size(4, 4, -2, 0, nullptr, nullptr);
     image.size(4, 4, 0, -3, nullptr, nullptr);
     image.size(4, 4, 2, 0, &shortVector, nullptr);
     image.size(4, 4, 2, 0, nullptr, &shortVector);
-    image.size(INT32_MAX, 1, 0, 0, nullptr, nullptr);   // 3 bytes a pixel: line past 32 bits
-    image.size(1000000, 1000, 1, 0, nullptr, nullptr);  // one 3 GB strip: offsets past 32 bits
-    image.size(4, 4, 65537, 0, nullptr, nullptr);       // more empty strips than allowed
+    image.size(INT32_MAX, 1, 0, 0, nullptr, nullptr);  // 4 bytes a pixel: a line past 32 bits
+    image.size(1000000, 600, 1, 0, nullptr, nullptr);  // one 2.4 GB strip: offsets past 32 bits
+    image.size(4, 4, 65537, 0, nullptr, nullptr);      // more empty strips than allowed
     image.size(4, std::int64_t(1) << 40, 0, 0, nullptr, nullptr);
-    ASSERT_EQ(log.lines().size(), 10u);
-    for (const auto& line : log.utf8())
-        EXPECT_EQ(line.rfind("[TRXImage] size() refused for ", 0), 0u) << line;
-    EXPECT_EQ(image.columns(), 4);
-    EXPECT_EQ(image.rows(), 4);
-    EXPECT_EQ(stripSizes(image.strips()), std::vector<std::size_t>{48});
+    ASSERT_EQ(log.lines().size(), 9u);
+    EXPECT_EQ(stripSizes(image), Sizes({64, -1, -1}));
 }
 
-TEST(Strips, ImageBeyondTheAddressSpaceIsRefused)
+// A refused line is left empty, not on the line it pointed at before: a host that
+// ignores the result must not write "alpha" into colour pixels.
+TEST(LinePointer, RefusedLinesAreLeftEmpty)
 {
-    TarvexImage image;
-    image.colourSpace(TarvexImage::colourSpaceCMYK);
-    trxtest::LogCapture log;
-    image.size(INT32_MAX / 4, INT32_MAX, 0, 0, nullptr, nullptr);
-    ASSERT_EQ(log.lines().size(), 1u);
-    EXPECT_EQ(log.utf8()[0],
-              "[TRXImage] size() refused for 536870911 x 2147483647 pixels, 0 strips of 0 lines: more bytes "
-              "than the address space holds\n");
-    EXPECT_EQ(image.rows(), 0);
-}
-
-TEST(Strips, LinesLongerThanAStripTargetGiveEmptyTrailingStrips)
-{
-    // Each 40 MiB line makes two and a half strip targets: the count follows the
-    // byte rule and the strips past the last line stay empty.
-    TarvexImage image;
-    image.colourSpace(TarvexImage::colourSpaceGrey);
-    image.size(40 << 20, 2, 0, 0, nullptr, nullptr);
-    EXPECT_EQ(image.stripCount(), 5);
-    EXPECT_EQ(image.linesPerStrip(), 1);
-    EXPECT_EQ(stripSizes(image.strips()), (std::vector<std::size_t>{40u << 20, 40u << 20, 0, 0, 0}));
+    TarvexImage image = makeImage(kRgb, Plane(4, 4, 3));
+    image.strips()[0].ReSize(20);  // a host's strip too small for its lines
     TarvexImage::LinePointer line;
-    EXPECT_TRUE(image.setupLinePointer(line, 1));
-    EXPECT_FALSE(image.setupLinePointer(line, 2));
+    for (int y : {-1, 4, 1, 0}) {
+        ASSERT_TRUE(image.setupLinePointer(line, 0));
+        EXPECT_FALSE(y ? image.setupLinePointer(line, y) : image.setupAlphaLinePointer(line, y)) << y;
+        EXPECT_EQ(line.get(), nullptr) << y;
+    }
+    EXPECT_EQ(InternalLinePointer().get(), nullptr);
+}
+
+// An update from the blob's own bytes: there is no other holder, so they are copied
+// before the old store goes. From nowhere, it leaves no content.
+TEST(Blob, UpdateReplacesTheContentAlsoFromItsOwnBytes)
+{
+    Blob blob;
+    blob.update("abc", 3);
+    blob.update(blob.data() + 1, 2);
+    EXPECT_EQ(std::string(blob.data(), blob.length()), "bc");
+    blob.update(nullptr, 3);
+    EXPECT_EQ(blob.data(), nullptr);
 }
 
 }  // namespace
