@@ -3,10 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 #include <TRXImage.h>
 
