@@ -25,13 +25,12 @@ TEST(Image, NewImageAndItsColourSpaces)
     for (const auto& row : rows) {
         if (row.space)
             image.colourSpace(static_cast<TarvexImage::colourSpaceType>(row.space), true);
-        EXPECT_EQ(image.colourSpace(), row.space);
-        EXPECT_EQ(image.bitsPerPixel(), row.bits) << row.space;
-        EXPECT_EQ(TarvexImageAccess::impl(image).isCMYK, row.cmyk) << row.space;
+        EXPECT_EQ(
+            std::make_tuple(int(image.colourSpace()), image.bitsPerPixel(), TarvexImageAccess::impl(image).isCMYK),
+            std::make_tuple(row.space, row.bits, row.cmyk));
     }
     image.size(1000, 10, 0, 0, nullptr, nullptr);
-    EXPECT_TRUE(image.valid());
-    EXPECT_EQ(image.fileSize(), 30000);
+    EXPECT_TRUE(image.valid() && image.fileSize() == 30000);
 }
 
 TEST(Image, HandlesShareOneCountedImage)
@@ -43,14 +42,11 @@ TEST(Image, HandlesShareOneCountedImage)
         second.yResolution(150.0);
         EXPECT_EQ(first.xResolution() + first.yResolution(), 450.0);
         TarvexImage third;
-        third.xResolution(1.0);
         third = first;  // releases its own image
-        EXPECT_EQ(third.xResolution(), 300.0);
-        EXPECT_EQ(refCountOf(first), 3);
         TarvexImage& alias = third;
         third = alias;
         third = second;
-        EXPECT_EQ(refCountOf(first), 3);
+        EXPECT_EQ(std::make_tuple(third.xResolution(), refCountOf(first)), std::make_tuple(300.0, 3));
         third = TarvexImage();  // leaves the shared image to the other two
         EXPECT_EQ(refCountOf(first), 2);
     }
@@ -77,30 +73,28 @@ TEST(Image, StripsCoverEveryLine)
     }
 }
 
-class WideOnly : public TarvexImageProgress {
-public:
+// Keeps every note as "text,a,b;" and asks to stop.
+struct WideOnly : TarvexImageProgress {
     using TarvexImageProgress::progressMonitor;
     bool progressMonitor(const wchar_t* text, std::int64_t a, std::int64_t b) override
     {
-        notes.push_back((text ? text : L"(null)") + std::to_wstring(a) + L"," + std::to_wstring(b));
+        notes += (text ? text : L"(null)") + std::to_wstring(a) + L"," + std::to_wstring(b) + L";";
         return false;
     }
-    std::vector<std::wstring> notes;
+    std::wstring notes;
 };
 
 TEST(Progress, NarrowNotesReachTheWideOverloadConverted)
 {
     TarvexImageProgress base;
-    EXPECT_TRUE(base.progressMonitor(L"x", -1, 1));
-    EXPECT_TRUE(base.progressMonitor("narrow", 1, 2));
+    EXPECT_TRUE(base.progressMonitor(L"x", -1, 1) && base.progressMonitor("narrow", 1, 2));
     WideOnly monitor;
     TarvexImageProgress& asBase = monitor;
     EXPECT_FALSE(asBase.progressMonitor("\xc3\xa9", 5, 1LL << 40));
     asBase.progressMonitor(static_cast<const char*>(nullptr), 0, -3);
     EXPECT_THROW(monitor.progressMonitor("\xc3", 0, 0), trx::TextConversionError);
-    EXPECT_EQ(monitor.notes, std::vector<std::wstring>({L"\u00e9"
-                                                        "5,1099511627776",
-                                                        L"(null)0,-3"}));
+    EXPECT_EQ(monitor.notes, L"\u00e9"
+                             L"5,1099511627776;(null)0,-3;");
 }
 
 }  // namespace

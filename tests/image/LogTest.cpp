@@ -71,8 +71,7 @@ TEST(Log, LinesGoToStandardErrorUntilAFunctionIsSet)
 
 TEST(TextConversion, BothDirectionsAgreeAndRefuseInvalidText)
 {
-    EXPECT_EQ(WideToUtf8(nullptr).c_str(), nullptr);
-    EXPECT_EQ(Utf8ToWide(nullptr).c_str(), nullptr);
+    EXPECT_TRUE(WideToUtf8(nullptr).c_str() == nullptr && Utf8ToWide(nullptr).c_str() == nullptr);
     std::string long8;
     for (int i = 0; i < 700; ++i)
         long8 += "\xc3\xa9";
@@ -80,8 +79,7 @@ TEST(TextConversion, BothDirectionsAgreeAndRefuseInvalidText)
         std::wstring wide;
         std::string utf8;
     } rows[] = {{L"", ""},
-                {L"caf\u00e9/\u00fcber.png", "caf\xc3\xa9/\xc3\xbc"
-                                             "ber.png"},
+                {L"caf\u00e9/\u00fcber.png", "caf\u00e9/\u00fcber.png"},
                 {L"\u65e5\u672c\u8a9e \U0001F600", "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e \xf0\x9f\x98\x80"},
                 {std::wstring(700, L'\u00e9'), long8}};
     for (const auto& row : rows) {

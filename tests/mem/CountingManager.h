@@ -18,17 +18,14 @@ public:
     {
         void* grown = Base::ReAlloc(block, size);
         ++reallocs;
-        if (grown) {
-            live.erase(block);
-            live.insert(grown);
-        }
+        if (grown)
+            live.erase(block), live.insert(grown);
         return grown;
     }
     void Free(void* block) override
     {
         ++frees;
-        if (live.erase(block) == 0)
-            ++strangers;
+        strangers += live.erase(block) == 0;
         Base::Free(block);
     }
     int OnOutOfMemory() override { return ++outOfMemory <= retries ? 1 : 0; }

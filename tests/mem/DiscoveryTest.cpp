@@ -18,13 +18,7 @@
 namespace {
 
 // Sets (null: removes) a variable of the environment that re-executed children inherit.
-void setEnv(const char* name, const char* value)
-{
-    if (value)
-        setenv(name, value, 1);
-    else
-        unsetenv(name);
-}
+void setEnv(const char* name, const char* value) { value ? setenv(name, value, 1) : unsetenv(name); }
 
 enum Bound { kDefault, kModule, kPublished };
 

@@ -10,12 +10,7 @@ namespace {
 
 using Manager = TRXMem::MemInitBaseT<0>;
 
-std::uint64_t tagOf(void* block)
-{
-    std::uint64_t tag;
-    std::memcpy(&tag, static_cast<unsigned char*>(block) - 8, 8);
-    return tag;
-}
+std::uint64_t tagOf(void* block) { return std::memcpy(&block, static_cast<char*>(block) - 8, 8), std::uint64_t(block); }
 
 // Whichever operation makes it, a block is 8-aligned after a zero tag word, every byte
 // BlockSize reports is usable, a calloc'd block is zero and ReAlloc keeps the bytes.
@@ -55,7 +50,7 @@ TEST(DefaultManager, EveryBlockOfEverySize)
     EXPECT_EQ(m.Manager::OnOutOfMemory() + m.QueryAlt() + m.QueryFlag(), 0);
 }
 
-TEST(DefaultManager, ImpossibleNullAndForeignBlocks)
+TEST(DefaultManager, ImpossibleNullAndForeignBlocksAndTheRegistry)
 {
     Manager m;
     const std::size_t max = std::numeric_limits<std::size_t>::max(), half = max / 2 + 1;
@@ -73,11 +68,6 @@ TEST(DefaultManager, ImpossibleNullAndForeignBlocks)
     EXPECT_EQ(m.ReAllocAlt(foreign + 8, 100), nullptr);
     EXPECT_EQ(m.BlockSize(foreign + 8), 0u);
     EXPECT_EQ(foreign[3], 1);
-}
-
-TEST(Registry, PublishAndWithdraw)
-{
-    Manager m;
     EXPECT_EQ(TRXMemPublish(nullptr, L"n", &m) + TRXMemPublish(L"c", nullptr, &m), 0);
     EXPECT_EQ(TRXMemPublish(L"RegistryClass", L"one", &m), 1);
     EXPECT_EQ(TRXMemPublish(L"RegistryClass", L"one", nullptr), 1);
