@@ -19,8 +19,9 @@ void mark(TarvexImage& image, int y, int value)
     line.get_pustr()[0] = static_cast<unsigned char>(value + 1);
 }
 
-// The caller of modifyImage leaves the sharing with its own copy of pixels and
-// properties; the others go on sharing, and an unshared image stays as it is.
+// Copies and assignments share one counted image. The caller of modifyImage leaves the
+// sharing with its own copy of pixels and properties; the others go on sharing, and an
+// unshared image stays as it is.
 TEST(CopyOnWrite, OnlyTheCallerLeavesWithItsOwnCopy)
 {
     TarvexImageProgress monitor;
@@ -40,7 +41,13 @@ TEST(CopyOnWrite, OnlyTheCallerLeavesWithItsOwnCopy)
         first.iccColourProfile(profile);
         for (int y = 0; y < 9; ++y)
             mark(first, y, y + 1);
-        TarvexImage copy(first), other(first);
+        TarvexImage copy(first), other(first), third;
+        TarvexImage& alias = third;
+        third = other;  // releases its own image
+        third = alias;
+        third = copy;
+        EXPECT_EQ(impl(first).refCount, 4);
+        third = TarvexImage();    // leaves the shared image to the others
         copy.xResolution(300.0);  // still shared: the others see it
         copy.modifyImage();
         EXPECT_EQ(std::make_tuple(copy.columns(), copy.rows(), copy.colourSpace(), copy.xResolution(),

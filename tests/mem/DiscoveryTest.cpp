@@ -3,11 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <typeinfo>
 #include <vector>
 
@@ -22,11 +23,8 @@ void setEnv(const char* name, const char* value) { value ? setenv(name, value, 1
 
 enum Bound { kDefault, kModule, kPublished };
 
-struct Publication {
-    const wchar_t* className;
-    std::wstring name;
-    bool object;  // false: a null object
-};
+// Class, name and whether an object (or null) is published under them.
+using Publication = std::tuple<const wchar_t*, std::wstring, bool>;
 
 // Publishes, binds from four threads at once, grows and copies a stream and asks the
 // default heap for the impossible. Exits with one bit for each thing that is not as a
@@ -35,8 +33,8 @@ struct Publication {
 {
     static CountingManager published;
     published.retries = 2;
-    for (const Publication& p : publications)
-        TRXMemPublish(p.className, p.name.c_str(), p.object ? &published : nullptr);
+    for (const auto& [className, name, object] : publications)
+        TRXMemPublish(className, name.c_str(), object ? &published : nullptr);
     std::vector<MemoryManager*> seen(4);
     std::vector<std::thread> threads;
     for (MemoryManager*& s : seen)
@@ -79,9 +77,9 @@ TEST(DiscoveryDeathTest, ModuleThenPublishedObjectThenDefault)
     const char* asan = std::getenv("ASAN_OPTIONS");
     setEnv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":allocator_may_return_null=1").c_str());
     // Worked out here rather than by the library: "MemAllocWnd" and the id in hex.
-    char text[64];
-    std::snprintf(text, sizeof text, "MemAllocWnd%x", static_cast<unsigned>(getpid()));
-    const std::wstring window(text, text + std::strlen(text));
+    std::wostringstream named;
+    named << L"MemAllocWnd" << std::hex << getpid();
+    const std::wstring window = named.str();
     const Publication right{L"MemAllocClass", window, true}, nothing{L"MemAllocClass", window, false},
         misnamed{L"MemAllocClass", L"MemAllocWnd0", true};
     const char* used = "trxmem reset 1: initialised 1, reallocs 5, frees 1, strangers 0, live 1";
