@@ -86,7 +86,6 @@ TEST(JpegResolution, RecordsAndTheWalk)
     Bytes largest = psd;
     largest.resize(65533);
     std::vector<Walk> walks = {
-        {"jfif per inch", jpeg({{kApp0, jfif300}, {kRaw, {0xFF, 0xD9}}}), 300},
         {"jfif per cm", jpeg({{kApp0, jfifPayload(2, 118, 118)}}), 299.72},
         {"jfif unknown unit", jpeg({{kApp0, jfifPayload(7, 200, 100)}}), 200, 100},
         {"jfif zero density", jpeg({{kApp0, jfifPayload(1, 0, 0)}}), 0},
@@ -97,8 +96,6 @@ TEST(JpegResolution, RecordsAndTheWalk)
         {"psd units apart", jpeg({{kApp13, photoshop(0x12C8000, 1, 150u << 16, 2)}}), 300.5, 381},
         {"psd short", jpeg({{kApp13, photoshop(96u << 16, 1, 96u << 16, 1, {{"8BIM", 1005, "", Bytes(15)}})}}), 96},
         {"psd without resolution", jpeg({{kApp13, photoshopPayload({{"8BIM", 1000, "", Bytes(16, 1)}})}})},
-        {"psd without blocks", jpeg({{kApp13, photoshopPayload({})}})},
-        {"exif after jfif", jpeg({{kApp0, jfif96}, {kApp1, exif}}), 762},
         {"jfif after exif", jpeg({{kApp1, exif}, {kApp0, jfifPayload(1, 96, 48)}}), 96, 48},
         {"psd after jfif", jpeg({{kApp0, jfif96}, {kApp13, psd}}), 96},
         {"first psd counts", jpeg({{kApp13, psdCm}, {kApp13, psd}}), 762},
@@ -112,8 +109,6 @@ TEST(JpegResolution, RecordsAndTheWalk)
         {"length 1 ends the walk", jpeg({{kApp0, jfif96}, {kRaw, {0xFF, 0xE5, 0, 1}}, {kApp0, jfif300}}), 96},
         {"length 2", jpeg({{kRaw, {0xFF, 0xE5, 0, 2}}, {kApp0, jfif300}}), 300},
         {"largest segment", jpeg({{kApp13, largest}}), 300},
-        {"empty file", {}},
-        {"one byte", {0xFF}},
         {"no start of image", {0xD8, 0xFF}},
         {"end instead of start", changed(jpeg({{kApp0, jfif300}}), 1, 0xD9)}};
     // Names and data of every parity before the resource: pad bytes are skipped.
@@ -138,10 +133,8 @@ TEST(JpegResolution, RecordsAndTheWalk)
         add("unit as LONG", {exifRational(kX, 300, 1), {kUnit, 4, 1, 3, 0, 0}}, 300, 300);
         add("unit count 0", {exifRational(kX, 300, 1), {kUnit, 3, 0, 3, 0, 0}}, 300, 300);
         add("no entries", {exifRational(kX, 300, 1)}, kNone, kNone, 0);
-        // Twenty entries claimed, five held: the five are read.
-        add("directory cut short",
-            {exifRational(kX, 100, 1), exifShort(256, 1), exifShort(257, 1), exifShort(258, 1), exifShort(kUnit, 3)},
-            254, 254, 20);
+        // Twenty entries claimed, three held: the three are read.
+        add("directory cut short", {exifRational(kX, 100, 1), exifShort(256, 1), exifShort(kUnit, 3)}, 254, 254, 20);
     }
     expectWalks(walks);
     double x = kNone, y = kNone;
