@@ -12,18 +12,15 @@ TEST(Image, NewImageAndItsColourSpaces)
 {
     TarvexImage image;
     EXPECT_FALSE(image.valid() || image.hasValidData() || image.stripCount() || image.fileSize());
-    image.SetIsRead();
-    EXPECT_TRUE(image.hasValidData());
-    const struct {
-        int space, bits;
-        bool cmyk;
-    } rows[] = {{0, 24, false}, {9, 32, true}, {5, 24, false}, {8, 8, false}, {1, 1, false}, {42, 24, false}};
-    for (const auto& row : rows) {
-        if (row.space)
-            image.colourSpace(static_cast<TarvexImage::colourSpaceType>(row.space), true);
+    // Colour space (0: as made), bits per pixel, CMYK.
+    const std::tuple<int, int, bool> rows[] = {{0, 24, false}, {9, 32, true}, {5, 24, false},
+                                               {8, 8, false},  {1, 1, false}, {42, 24, false}};
+    for (const auto& [space, bits, cmyk] : rows) {
+        if (space)
+            image.colourSpace(static_cast<TarvexImage::colourSpaceType>(space), true);
         EXPECT_EQ(
             std::make_tuple(int(image.colourSpace()), image.bitsPerPixel(), TarvexImageAccess::impl(image).isCMYK),
-            std::make_tuple(row.space, row.bits, row.cmyk));
+            std::make_tuple(space, bits, cmyk));
     }
     image.size(1000, 10, 0, 0, nullptr, nullptr);
     EXPECT_TRUE(image.valid() && image.fileSize() == 30000);
@@ -32,19 +29,17 @@ TEST(Image, NewImageAndItsColourSpaces)
 // Operations check once that the strips hold every line, whatever strips a host placed.
 TEST(Image, StripsCoverEveryLine)
 {
-    const struct {
-        std::vector<std::size_t> strips;
-        std::int64_t rows, linesPerStrip, lineBytes;
-        bool covered;
-    } rows[] = {{{}, 0, 0, 3, true},           {{30, 30}, 20, 10, 3, true}, {{30, 29}, 20, 10, 3, false},
-                {{30, 6}, 12, 10, 3, true},    {{30}, 20, 10, 3, false},    {{30, 30}, 20, 0, 3, false},
-                {{30, 30}, 20, 10, -1, false}, {{30, 30}, 20, 10, 0, true}};
-    for (const auto& row : rows) {
-        StripVector strips(row.strips.size());
+    // Strip sizes, lines, lines a strip, bytes a line; whether the strips hold them.
+    const std::tuple<std::vector<std::size_t>, std::int64_t, std::int64_t, std::int64_t, bool> rows[] = {
+        {{}, 0, 0, 3, true},           {{30, 30}, 20, 10, 3, true}, {{30, 29}, 20, 10, 3, false},
+        {{30, 6}, 12, 10, 3, true},    {{30}, 20, 10, 3, false},    {{30, 30}, 20, 0, 3, false},
+        {{30, 30}, 20, 10, -1, false}, {{30, 30}, 20, 10, 0, true}};
+    for (const auto& [sizes, lines, linesPerStrip, lineBytes, covered] : rows) {
+        StripVector strips(sizes.size());
         for (std::size_t i = 0; i < strips.size(); ++i)
-            strips[i].ReSize(row.strips[i]);
-        EXPECT_EQ(stripsCoverLines(strips, row.rows, row.linesPerStrip, row.lineBytes), row.covered)
-            << row.rows << " lines of " << row.lineBytes << ", " << row.linesPerStrip << " a strip";
+            strips[i].ReSize(sizes[i]);
+        EXPECT_EQ(stripsCoverLines(strips, lines, linesPerStrip, lineBytes), covered)
+            << lines << " lines of " << lineBytes << ", " << linesPerStrip << " a strip";
     }
 }
 
@@ -68,8 +63,7 @@ TEST(Progress, NarrowNotesReachTheWideOverloadConverted)
     EXPECT_FALSE(asBase.progressMonitor("\xc3\xa9", 5, 1LL << 40));
     asBase.progressMonitor(static_cast<const char*>(nullptr), 0, -3);
     EXPECT_THROW(monitor.progressMonitor("\xc3", 0, 0), trx::TextConversionError);
-    EXPECT_EQ(monitor.notes, L"\u00e9"
-                             L"5,1099511627776;(null)0,-3;");
+    EXPECT_EQ(monitor.notes, L"\u00e95,1099511627776;(null)0,-3;");
 }
 
 }  // namespace

@@ -84,22 +84,18 @@ TEST(DiscoveryDeathTest, ModuleThenPublishedObjectThenDefault)
         misnamed{L"MemAllocClass", L"MemAllocWnd0", true};
     const char* used = "trxmem reset 1: initialised 1, reallocs 5, frees 1, strangers 0, live 1";
     const char* unused = "trxmem reset 1: initialised 1, reallocs 0";
-    const struct {
-        const char* name;
-        bool module, offerNone;
-        std::vector<Publication> publications;
-        Bound bound;
-        const char* moduleReport;
-    } rows[] = {{"nothing to find", false, false, {}, kDefault, ""},
-                {"module object", true, false, {right}, kModule, used},
-                {"module offers none", true, true, {right}, kPublished, unused},
-                {"published object", false, false, {right}, kPublished, ""},
-                {"null or misnamed", false, false, {nothing, {L"OtherClass", window, true}, misnamed}, kDefault, ""}};
-    for (const auto& row : rows) {
-        setEnv("LD_LIBRARY_PATH", row.module ? TRX_TEST_MODULE_DIR : nullptr);
-        setEnv("TRXMEM_TEST_OFFER_NONE", row.offerNone ? "1" : nullptr);
-        EXPECT_EXIT(bindUseAndExit(row.publications, row.bound), ::testing::ExitedWithCode(0), row.moduleReport)
-            << row.name;
+    // Row, module on the path, module offers none, publications; then what is bound and
+    // what the module reports.
+    const std::tuple<const char*, bool, bool, std::vector<Publication>, Bound, const char*> rows[] = {
+        {"nothing to find", false, false, {}, kDefault, ""},
+        {"module object", true, false, {right}, kModule, used},
+        {"module offers none", true, true, {right}, kPublished, unused},
+        {"published object", false, false, {right}, kPublished, ""},
+        {"null or misnamed", false, false, {nothing, {L"OtherClass", window, true}, misnamed}, kDefault, ""}};
+    for (const auto& [name, module, offerNone, publications, bound, moduleReport] : rows) {
+        setEnv("LD_LIBRARY_PATH", module ? TRX_TEST_MODULE_DIR : nullptr);
+        setEnv("TRXMEM_TEST_OFFER_NONE", offerNone ? "1" : nullptr);
+        EXPECT_EXIT(bindUseAndExit(publications, bound), ::testing::ExitedWithCode(0), moduleReport) << name;
     }
 }
 

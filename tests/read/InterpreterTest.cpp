@@ -48,29 +48,28 @@ TEST(CreateSpecInterpreter, ChoosesByTheLastComponentsExtension)
 
 TEST(Interpreters, ColourModelAlphaAndBytesPerPixel)
 {
-    const struct {
-        const char *file, *names;
-        int photometric, oiioAlpha, alpha, bytes;  // photometric 0: none
-        bool cmyk, invert;
-    } rows[] = {{"a.tif", "Y", 2, 0, -1, 1, false, false},       {"a.tif", "R G B", 2, 2, -1, 3, false, false},
-                {"a.tif", "R G B A", 2, 3, 3, 3, false, false},  {"a.tif", "C M Y K A", 2, 4, 4, 4, true, false},
-                {"a.tif", "C M Y K", 5, 3, -1, 4, true, false},  {"a.tif", "C M Y K A", 5, 4, 4, 4, true, false},
-                {"a.tif", "C M Y K", 0, 3, -1, 3, false, false}, {"a.tif", "C M Y K A", 22, 4, -1, 3, false, false},
-                {"a.jpg", "C M Y K", 0, -1, -1, 4, true, true},  {"a.jpg", "c m y k", 0, -1, -1, 3, false, false},
-                {"a.jpg", "R G B A", 0, 3, -1, 3, false, false}, {"a.psd", "R G B A", 0, 3, 3, 3, false, false},
-                {"a.psd", "C M Y K A", 0, 4, 4, 4, true, false}, {"a.psd", "R G B Alpha", 0, 3, -1, 3, false, false},
-                {"a.psd", "A Y", 0, -1, 0, 3, false, false},     {"a.png", "R G B A", 0, 3, 3, 3, false, false},
-                {"a.png", "Y A", 0, 1, 1, 3, false, false},      {"a.bmp", "C M Y K", 0, 3, 3, 3, false, false},
-                {"a.gif", "C M Y K", 0, 3, -1, 3, false, false}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.file) + " " + row.names + " " + std::to_string(row.photometric));
-        OIIO::ImageSpec spec = specOf(row.names);
-        if (row.photometric)
-            spec.attribute("tiff:PhotometricInterpretation", row.photometric);
-        spec.alpha_channel = row.oiioAlpha;
-        const auto p = createSpecInterpreter(spec, row.file);
+    // File, channel names, photometric (0: none), OpenImageIO's alpha channel; then the
+    // interpreter's alpha channel, colour bytes per pixel, CMYK and inversion.
+    const std::tuple<const char*, const char*, int, int, int, int, bool, bool> rows[] = {
+        {"a.tif", "Y", 2, 0, -1, 1, false, false},       {"a.tif", "R G B", 2, 2, -1, 3, false, false},
+        {"a.tif", "R G B A", 2, 3, 3, 3, false, false},  {"a.tif", "C M Y K A", 2, 4, 4, 4, true, false},
+        {"a.tif", "C M Y K", 5, 3, -1, 4, true, false},  {"a.tif", "C M Y K A", 5, 4, 4, 4, true, false},
+        {"a.tif", "C M Y K", 0, 3, -1, 3, false, false}, {"a.tif", "C M Y K A", 22, 4, -1, 3, false, false},
+        {"a.jpg", "C M Y K", 0, -1, -1, 4, true, true},  {"a.jpg", "c m y k", 0, -1, -1, 3, false, false},
+        {"a.jpg", "R G B A", 0, 3, -1, 3, false, false}, {"a.psd", "R G B A", 0, 3, 3, 3, false, false},
+        {"a.psd", "C M Y K A", 0, 4, 4, 4, true, false}, {"a.psd", "R G B Alpha", 0, 3, -1, 3, false, false},
+        {"a.psd", "A Y", 0, -1, 0, 3, false, false},     {"a.png", "R G B A", 0, 3, 3, 3, false, false},
+        {"a.png", "Y A", 0, 1, 1, 3, false, false},      {"a.bmp", "C M Y K", 0, 3, 3, 3, false, false},
+        {"a.gif", "C M Y K", 0, 3, -1, 3, false, false}};
+    for (const auto& [file, names, photometric, oiioAlpha, alpha, bytes, cmyk, invert] : rows) {
+        SCOPED_TRACE(std::string(file) + " " + names + " " + std::to_string(photometric));
+        OIIO::ImageSpec spec = specOf(names);
+        if (photometric)
+            spec.attribute("tiff:PhotometricInterpretation", photometric);
+        spec.alpha_channel = oiioAlpha;
+        const auto p = createSpecInterpreter(spec, file);
         EXPECT_EQ(std::make_tuple(p->isCMYK(), p->alphaChannel(), p->bytesPerPixel(), p->invertOnRead()),
-                  std::make_tuple(row.cmyk, row.alpha, row.bytes, row.invert));
+                  std::make_tuple(cmyk, alpha, bytes, invert));
     }
     OIIO::ImageSpec text = specOf("", 4);
     text.attribute("tiff:PhotometricInterpretation", "2");
@@ -79,22 +78,21 @@ TEST(Interpreters, ColourModelAlphaAndBytesPerPixel)
 
 TEST(Interpreters, ResolutionFromAttributes)
 {
-    const struct {
-        const char* unit;  // null: no resolution attributes at all
-        double x, y;
-    } rows[] = {{nullptr, 0, 0}, {"in", 300, 150}, {"cm", 762, 381}, {"furlong", 72, 72}};
-    for (const auto& row : rows) {
+    // Unit (null: no resolution attributes at all), then x and y in pixels per inch.
+    const std::tuple<const char*, double, double> rows[] = {
+        {nullptr, 0, 0}, {"in", 300, 150}, {"cm", 762, 381}, {"furlong", 72, 72}};
+    for (const auto& [unit, x, y] : rows) {
         OIIO::ImageSpec spec = specOf("");
-        if (row.unit) {
+        if (unit) {
             spec.attribute("XResolution", 300.0f);
             spec.attribute("yresolution", 150.0f);  // names are matched without regard to case
-            spec.attribute("ResolutionUnit", row.unit);
+            spec.attribute("ResolutionUnit", unit);
         }
         // A JPEG without a unit reads its own records instead.
-        for (const std::string file : {"a.png", "a.bmp", "a.tif", "a.psd", "a.gif", row.unit ? "a.jpg" : "a.png"}) {
-            SCOPED_TRACE(file + " " + (row.unit ? row.unit : "none"));
+        for (const std::string file : {"a.png", "a.bmp", "a.tif", "a.psd", "a.gif", unit ? "a.jpg" : "a.png"}) {
+            SCOPED_TRACE(file + " " + (unit ? unit : "none"));
             const auto p = createSpecInterpreter(spec, file);
-            EXPECT_EQ(std::make_pair(p->xResolution(), p->yResolution()), std::make_pair(row.x, row.y));
+            EXPECT_EQ(std::make_pair(p->xResolution(), p->yResolution()), std::make_pair(x, y));
         }
     }
 }
@@ -122,25 +120,24 @@ TEST(Interpreters, IccProfile)
     LogCapture log;
     const Bytes bytes = {0, 1, 2, 0xFF, 0x80}, none = {'x', 'y', 'z'};
     const OIIO::TypeDesc five(OIIO::TypeDesc::UINT8, 5);
-    const struct {
-        const char* name;
-        OIIO::TypeDesc type;
-        bool got, written;
-    } rows[] = {{"iccprofile", five, false, false}, {"ICCProfile", five, true, true}, {"ICCProfile", {}, false, true}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name + std::to_string(row.type.size()));
+    // Attribute name and type; whether a profile is got and a file written.
+    const std::tuple<const char*, OIIO::TypeDesc, bool, bool> rows[] = {{"iccprofile", five, false, false},
+                                                                        {"ICCProfile", five, true, true},
+                                                                        {"ICCProfile", OIIO::TypeDesc(), false, true}};
+    for (const auto& [name, type, got, written] : rows) {
+        SCOPED_TRACE(name + std::to_string(type.size()));
         OIIO::ImageSpec spec = specOf("");
-        spec.extra_attribs.push_back(OIIO::ParamValue(row.name, row.type, 1, bytes.data()));
+        spec.extra_attribs.push_back(OIIO::ParamValue(name, type, 1, bytes.data()));
         const auto p = createSpecInterpreter(spec, "a.png");
         Blob blob;
         blob.update(none.data(), 3);
-        const std::string target = dir.file(row.name + std::to_string(row.type.size()));
+        const std::string target = dir.file(name + std::to_string(type.size()));
         EXPECT_EQ(std::make_pair(p->getIccProfile(blob), p->writeIccProfile(Utf8ToWide(target.c_str()).str())),
-                  std::make_pair(row.got, row.written));
-        EXPECT_EQ(Bytes(blob.data(), blob.data() + blob.length()), row.got ? bytes : none);
-        EXPECT_EQ(readFile(target), row.type.size() && row.written ? bytes : Bytes());
+                  std::make_pair(got, written));
+        EXPECT_EQ(Bytes(blob.data(), blob.data() + blob.length()), got ? bytes : none);
+        EXPECT_EQ(readFile(target), type.size() && written ? bytes : Bytes());
         EXPECT_EQ(p->writeIccProfile(L"/tmp/\xD800.icc"), false);  // a path with no UTF-8 form
-        EXPECT_EQ(log.lines().size(), row.written ? 1u : 0u);
+        EXPECT_EQ(log.lines().size(), written ? 1u : 0u);
         log.clear();
     }
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 #include "read/ResolutionRecords.h"
 #include "support/ReadFiles.h"
@@ -63,15 +64,13 @@ void expectWalks(const std::vector<Walk>& walks)
 
 TEST(ConvertResolution, UnitWords)
 {
-    const struct {
-        const char *value, *unit;
-        double expected;
-    } rows[] = {{"300", "inch", 300},      {"299.5", "in", 299.5}, {"118.11", "cm", 299.72},
-                {"2835.9", "m", 72.009},   {"3000000", "2", 300},  {"10000", "2", 10000},
-                {"10001", "none", 1.0001}, {"96", "", 96},         {"300", "dpi", 72},
-                {"300", "IN", 72},         {"", "pt", 72}};
-    for (const auto& row : rows)
-        EXPECT_DOUBLE_EQ(convertResolution(row.value, row.unit), row.expected) << row.value << " " << row.unit;
+    const std::tuple<const char*, const char*, double> rows[] = {
+        {"300", "inch", 300},      {"299.5", "in", 299.5}, {"118.11", "cm", 299.72},
+        {"2835.9", "m", 72.009},   {"3000000", "2", 300},  {"10000", "2", 10000},
+        {"10001", "none", 1.0001}, {"96", "", 96},         {"300", "dpi", 72},
+        {"300", "IN", 72},         {"", "pt", 72}};
+    for (const auto& [value, unit, expected] : rows)
+        EXPECT_DOUBLE_EQ(convertResolution(value, unit), expected) << value << " " << unit;
     for (const char* unit : {"", "none", "2", "inch", "in", "cm", "m"})
         EXPECT_EQ(convertResolution("", unit), 0.0) << unit;
 }
@@ -148,24 +147,21 @@ TEST(JpegResolution, EveryCutAndEverySignatureByte)
 {
     const Bytes exifII = exifCm300(true), exifMM = exifCm300(false);
     const Bytes psd = photoshop(300u << 16, 1, 300u << 16, 1, {{"8BIM", 1000, "name", Bytes(5, 9)}});
-    const struct {
-        int code;
-        Bytes payload;
-        std::size_t signature, shortest;  // without the Y rational the answer is the same
-        double resolution;
-    } rows[] = {{kApp0, jfifPayload(1, 300, 300), 5, 12, 300},
-                {kApp1, exifII, 10, exifII.size() - 8, 762},
-                {kApp1, exifMM, 10, exifMM.size() - 8, 762},
-                {kApp13, psd, 18, psd.size(), 300}};
+    // Code, payload, signature length, shortest cut that gives `resolution` (without the
+    // Y rational the answer is the same), resolution.
+    const std::tuple<int, Bytes, std::size_t, std::size_t, double> rows[] = {
+        {kApp0, jfifPayload(1, 300, 300), 5, 12, 300},
+        {kApp1, exifII, 10, exifII.size() - 8, 762},
+        {kApp1, exifMM, 10, exifMM.size() - 8, 762},
+        {kApp13, psd, 18, psd.size(), 300}};
     std::vector<Walk> walks;
-    for (const auto& row : rows) {
-        const std::string name = std::to_string(row.code) + " of " + std::to_string(row.payload.size());
-        for (std::size_t n = 0; n <= row.payload.size(); ++n)
-            walks.push_back({name + " cut at " + std::to_string(n), jpeg({{row.code, cut(row.payload, n)}}),
-                             n >= row.shortest ? row.resolution : kNone});
-        for (std::size_t i = 0; i < row.signature; ++i)
-            walks.push_back(
-                {name + " byte " + std::to_string(i), jpeg({{row.code, changed(row.payload, i, row.payload[i] ^ 1)}})});
+    for (const auto& [code, payload, signature, shortest, resolution] : rows) {
+        const std::string name = std::to_string(code) + " of " + std::to_string(payload.size());
+        for (std::size_t n = 0; n <= payload.size(); ++n)
+            walks.push_back({name + " cut at " + std::to_string(n), jpeg({{code, cut(payload, n)}}),
+                             n >= shortest ? resolution : kNone});
+        for (std::size_t i = 0; i < signature; ++i)
+            walks.push_back({name + " byte " + std::to_string(i), jpeg({{code, changed(payload, i, payload[i] ^ 1)}})});
     }
     const Bytes jfif96 = jfifPayload(1, 96, 96), whole = jpeg({{kApp0, jfif96}, {kApp1, exifMM}});
     for (std::size_t n = 0; n <= whole.size(); ++n)
