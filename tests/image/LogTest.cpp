@@ -35,12 +35,10 @@ int failureCode(const Char* text)
 TEST(Log, LineGetsThePrefixAndOneNewline)
 {
     const std::wstring name(100000, L'\u4e2d');  // no length limit
+    const std::wstring named = L"[TRXImage] cannot open " + name + L"\n";
     const std::pair<const wchar_t*, std::wstring> rows[] = {
-        {L"abc", L"[TRXImage] abc\n"},
-        {L"abc\n", L"[TRXImage] abc\n"},
-        {L"a\n\n", L"[TRXImage] a\n\n"},
-        {L"", L"[TRXImage] \n"},
-        {L"cannot open %ls", L"[TRXImage] cannot open " + name + L"\n"}};
+        {L"abc", L"[TRXImage] abc\n"}, {L"abc\n", L"[TRXImage] abc\n"}, {L"a\n\n", L"[TRXImage] a\n\n"},
+        {L"", L"[TRXImage] \n"},       {L"\n", L"[TRXImage] \n"},       {L"cannot open %ls", named}};
     trxtest::LogCapture log;
     for (const auto& [format, line] : rows) {
         log.clear();
