@@ -2,6 +2,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <tuple>
 #include <vector>
