@@ -1,70 +1,68 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "image/ImageImpl.h"
 #include "support/TestSupport.h"
 
 namespace {
 
-TEST(CopyOnWrite, PixelsAndPropertiesOfAnUnsharedCopyAreItsOwn)
+TarvexImageImpl& impl(TarvexImage& image) { return TarvexImageAccess::impl(image); }
+
+// Puts `value` first in line y's colour bytes and `value` + 1 first in its alpha bytes.
+void mark(TarvexImage& image, int y, int value)
 {
+    TarvexImage::LinePointer line;
+    ASSERT_TRUE(image.setupLinePointer(line, y));
+    line.get_pustr()[0] = static_cast<unsigned char>(value);
+    ASSERT_TRUE(image.setupAlphaLinePointer(line, y));
+    line.get_pustr()[0] = static_cast<unsigned char>(value + 1);
+}
+
+// Copies and assignments share one counted image. The caller of modifyImage leaves the
+// sharing with its own copy of pixels and properties; the others go on sharing, and an
+// unshared image stays as it is.
+TEST(CopyOnWrite, OnlyTheCallerLeavesWithItsOwnCopy)
+{
+    TarvexImageProgress monitor;
+    Blob profile;
+    profile.update("icc", 3);
     for (int strips : {1, 3}) {
         SCOPED_TRACE(strips);
         TarvexImage first;
+        const TarvexImageImpl* alone = &impl(first);
+        first.modifyImage();
+        EXPECT_EQ(&impl(first), alone);
         first.colourSpace(TarvexImage::colourSpaceRGB);
-        TarvexImageAccess::impl(first).alphaChannel = 3;
+        impl(first).alphaChannel = 3;
         first.size(6, 9, strips, 0, nullptr, nullptr);
-        TarvexImage copy(first);
-        copy.xResolution(300.0);
+        first.SetIsRead();
+        first.setProgressMonitor(monitor);
+        first.iccColourProfile(profile);
+        for (int y = 0; y < 9; ++y)
+            mark(first, y, y + 1);
+        TarvexImage copy(first), other(first), third;
+        TarvexImage& alias = third;
+        third = other;  // releases its own image
+        third = alias;
+        third = copy;
+        EXPECT_EQ(impl(first).refCount, 4);
+        third = TarvexImage();    // leaves the shared image to the others
+        copy.xResolution(300.0);  // still shared: the others see it
         copy.modifyImage();
+        EXPECT_EQ(std::make_tuple(copy.columns(), copy.rows(), copy.colourSpace(), copy.xResolution(),
+                                  copy.hasValidData(), copy.iccColourProfile().length(), impl(copy).progressMonitor),
+                  std::make_tuple(6, 9, TarvexImage::colourSpaceRGB, 300.0, true, 3, &monitor));
         copy.xResolution(72.0);
-        EXPECT_EQ(first.xResolution(), 300.0);
-        EXPECT_EQ(TarvexImageAccess::impl(first).refCount + TarvexImageAccess::impl(copy).refCount, 2);
+        EXPECT_EQ(std::make_tuple(first.xResolution(), impl(first).refCount, impl(copy).refCount, &impl(other)),
+                  std::make_tuple(300.0, 2, 1, &impl(first)));
         for (int y = 0; y < 9; ++y) {
-            TarvexImage::LinePointer line;
-            ASSERT_TRUE(copy.setupLinePointer(line, y));
-            line.get_pustr()[0] = 99;
-            ASSERT_TRUE(copy.setupAlphaLinePointer(line, y));
-            line.get_pustr()[0] = 98;
-        }
-        for (int y = 0; y < 9; ++y) {
-            EXPECT_EQ(trxtest::lineBytes(first, y)[0] + trxtest::alphaLineBytes(first, y)[0], 0);
-            EXPECT_EQ(trxtest::lineBytes(copy, y)[0], 99);
+            EXPECT_EQ(trxtest::lineBytes(copy, y), trxtest::lineBytes(first, y));
+            EXPECT_EQ(trxtest::alphaLineBytes(copy, y), trxtest::alphaLineBytes(first, y));
+            mark(copy, y, 99);
+            EXPECT_EQ(trxtest::lineBytes(first, y)[0] + trxtest::alphaLineBytes(first, y)[0], 2 * y + 3);
         }
     }
-}
-
-TEST(CopyOnWrite, CopyKeepsPixelsPropertiesAndTheMonitor)
-{
-    TarvexImageProgress monitor;
-    TarvexImage first = trxtest::makeRgbImage(5, 4, [](int x, int y, int c) { return unsigned(x * 7 + y * 13 + c); });
-    first.yResolution(150.0);
-    first.SetIsRead();
-    first.setProgressMonitor(monitor);
-    Blob profile;
-    profile.update("icc", 3);
-    first.iccColourProfile(profile);
-    TarvexImage copy(first);
-    copy.modifyImage();
-    EXPECT_EQ(std::make_tuple(copy.columns(), copy.rows(), copy.colourSpace(), copy.yResolution(), copy.hasValidData(),
-                              copy.iccColourProfile().length()),
-              std::make_tuple(5, 4, TarvexImage::colourSpaceRGB, 150.0, true, 3));
-    for (int y = 0; y < 4; ++y)
-        EXPECT_EQ(trxtest::lineBytes(copy, y), trxtest::lineBytes(first, y));
-    EXPECT_EQ(TarvexImageAccess::impl(copy).progressMonitor, &monitor);  // not owned: neither image deletes it
-}
-
-TEST(CopyOnWrite, OnlyTheCallerLeavesTheSharing)
-{
-    TarvexImage a;
-    const TarvexImageImpl* before = &TarvexImageAccess::impl(a);
-    a.modifyImage();
-    EXPECT_EQ(&TarvexImageAccess::impl(a), before);
-    TarvexImage b(a);
-    TarvexImage c(a);
-    c.modifyImage();
-    EXPECT_EQ(TarvexImageAccess::impl(a).refCount, 2);
-    EXPECT_EQ(&TarvexImageAccess::impl(a), &TarvexImageAccess::impl(b));
-    EXPECT_NE(&TarvexImageAccess::impl(a), &TarvexImageAccess::impl(c));
 }
 
 }  // namespace

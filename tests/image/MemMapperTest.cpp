@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include <TRXImage.h>
@@ -29,66 +30,52 @@ TEST(MemMapper, ResizingMatchesAVector)
         SCOPED_TRACE(size);
         ASSERT_TRUE(store.ReSize(size));
         model.resize(size, 0);
-        ASSERT_EQ(store.Size(), size);
         unsigned char* p = bytesOf(store, view);
-        ASSERT_EQ(std::vector<unsigned char>(p, p + size), model);
+        ASSERT_EQ(std::vector<unsigned char>(p, p + store.Size()), model);
         std::fill_n(p, size, ++fill);
         std::fill(model.begin(), model.end(), fill);
         for (std::size_t impossible : {SIZE_MAX, SIZE_MAX - 100, SIZE_MAX / 2, std::size_t(1) << 62})
             EXPECT_FALSE(store.ReSize(impossible)) << impossible;
         ASSERT_EQ(store.Size(), size);
     }
-    trx::MemMapObjectMapper huge(SIZE_MAX - 4095);
-    EXPECT_EQ(huge.Size(), 0u);
-    EXPECT_EQ(huge.get_writeable(), nullptr);
+    trx::MemMapObjectMapper huge(SIZE_MAX - 4095), blob(100);
+    EXPECT_EQ(std::make_tuple(huge.Size(), huge.get_writeable(), blob.Size()), std::make_tuple(0u, nullptr, 100u));
+    EXPECT_NE(blob.get_lpcstr(), nullptr);
 }
 
-TEST(MemMapper, CopiesShareUntilSplitOrResize)
+// Copies share bytes until one splits or resizes; views keep the bytes alive without
+// counting as sharers, and the mapping goes with the last holder.
+TEST(MemMapper, CopiesShareViewsOnlyHold)
 {
-    trx::MemMapObjectAllocator a;
-    a.ReSize(8);
     trx::MemMapObjectMapper view(0), viewB(0);
-    std::memset(bytesOf(a, view), 7, 8);
-    trx::MemMapObjectAllocator b(a), c;
-    c = trx::MemMapCowCopy<const trx::MemMapObjectAllocator>(a);
-    EXPECT_EQ(bytesOf(b, viewB), bytesOf(a, view));
-    EXPECT_FALSE(c.ReSize(SIZE_MAX));
-    ASSERT_TRUE(b.Split());
-    bytesOf(b, viewB)[0] = 2;
-    ASSERT_TRUE(c.ReSize(16));
-    EXPECT_EQ(bytesOf(c, viewB)[7], 7);
-    bytesOf(c, viewB)[0] = 3;
-    EXPECT_EQ(a.Size(), 8u);
-    EXPECT_EQ(bytesOf(a, view)[0], 7);
-    EXPECT_EQ(bytesOf(b, viewB)[0], 2);
-}
-
-TEST(MemMapper, ViewsKeepBytesAliveAndDoNotCountAsSharers)
-{
-    trx::MemMapObjectMapper view(0);
     EXPECT_EQ(view.get_writeable(), nullptr);
     {
         trx::MemMapObjectAllocator a;
-        a.ReSize(4);
-        bytesOf(a, view)[3] = 42;
-        trx::MemMapObjectMapper second(view);
+        a.ReSize(8);
+        std::memset(bytesOf(a, view), 7, 8);
+        trx::MemMapObjectAllocator b(a), c;
+        c = trx::MemMapCowCopy<const trx::MemMapObjectAllocator>(a);
+        EXPECT_EQ(bytesOf(b, viewB), bytesOf(a, view));
+        EXPECT_FALSE(c.ReSize(SIZE_MAX));
+        ASSERT_TRUE(b.Split());
+        bytesOf(b, viewB)[0] = 2;
+        ASSERT_TRUE(c.ReSize(16));
+        EXPECT_EQ(bytesOf(c, viewB)[7], 7);
+        bytesOf(c, viewB)[0] = 3;
+        EXPECT_EQ(std::make_tuple(a.Size(), bytesOf(a, view)[0], bytesOf(b, viewB)[0]), std::make_tuple(8u, 7, 2));
         // With views alive the allocator is still the only owner: no copy is made.
-        const void* before = view.get_writeable();
-        ASSERT_TRUE(a.ReSize(8));
-        ASSERT_TRUE(a.Split());
+        const void* before = bytesOf(a, view);
+        trx::MemMapObjectMapper second(view);
+        ASSERT_TRUE(a.ReSize(12) && a.Split());
         EXPECT_EQ(bytesOf(a, second), before);
+        bytesOf(a, second)[3] = 42;
     }
-    EXPECT_EQ(view.get_pucstr()[3], 42);
-    EXPECT_EQ(view.Size(), 8u);
-    // When the last holder goes, so does the mapping.
+    EXPECT_EQ(std::make_tuple(view.get_pucstr()[3], view.Size()), std::make_tuple(42, 12u));
     void* base = view.get_writeable();
     unsigned char resident = 0;
     EXPECT_EQ(mincore(base, 1, &resident), 0);
     view = trx::MemMapObjectAllocator();
     EXPECT_EQ(mincore(base, 1, &resident), -1);
-    trx::MemMapObjectMapper blob(100);
-    EXPECT_EQ(blob.Size(), 100u);
-    EXPECT_NE(blob.get_lpcstr(), nullptr);
 }
 
 }  // namespace

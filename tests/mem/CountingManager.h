@@ -5,32 +5,21 @@
 #include <TRXMem.h>
 
 // A memory manager that counts what it is asked and tells its own blocks from strangers.
-class CountingManager : public TRXMem::MemInitBaseT<0> {
-public:
+struct CountingManager : TRXMem::MemInitBaseT<0> {
     using Base = TRXMem::MemInitBaseT<0>;
     void* Alloc(std::size_t size) override { return ++allocs, Base::Alloc(size); }
     void* AllocTagged(std::size_t size, std::uintptr_t tag, std::uint32_t tag32) override
     {
-        tags += tag + tag32;
-        return Base::AllocTagged(size, tag, tag32);
+        return tags += tag + tag32, Base::AllocTagged(size, tag, tag32);
     }
     void* ReAlloc(void* block, std::size_t size) override
     {
-        void* grown = Base::ReAlloc(block, size);
-        ++reallocs;
-        if (grown) {
-            live.erase(block);
-            live.insert(grown);
-        }
+        void* grown = (++reallocs, Base::ReAlloc(block, size));
+        if (grown)
+            live.erase(block), live.insert(grown);
         return grown;
     }
-    void Free(void* block) override
-    {
-        ++frees;
-        if (live.erase(block) == 0)
-            ++strangers;
-        Base::Free(block);
-    }
+    void Free(void* block) override { ++frees, strangers += live.erase(block) == 0, Base::Free(block); }
     int OnOutOfMemory() override { return ++outOfMemory <= retries ? 1 : 0; }
 
     std::set<void*> live;

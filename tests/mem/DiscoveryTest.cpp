@@ -3,11 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <typeinfo>
 #include <vector>
 
@@ -18,21 +19,12 @@
 namespace {
 
 // Sets (null: removes) a variable of the environment that re-executed children inherit.
-void setEnv(const char* name, const char* value)
-{
-    if (value)
-        setenv(name, value, 1);
-    else
-        unsetenv(name);
-}
+void setEnv(const char* name, const char* value) { value ? setenv(name, value, 1) : unsetenv(name); }
 
 enum Bound { kDefault, kModule, kPublished };
 
-struct Publication {
-    const wchar_t* className;
-    std::wstring name;
-    bool object;  // false: a null object
-};
+// Class, name and whether an object (or null) is published under them.
+using Publication = std::tuple<const wchar_t*, std::wstring, bool>;
 
 // Publishes, binds from four threads at once, grows and copies a stream and asks the
 // default heap for the impossible. Exits with one bit for each thing that is not as a
@@ -41,8 +33,8 @@ struct Publication {
 {
     static CountingManager published;
     published.retries = 2;
-    for (const Publication& p : publications)
-        TRXMemPublish(p.className, p.name.c_str(), p.object ? &published : nullptr);
+    for (const auto& [className, name, object] : publications)
+        TRXMemPublish(className, name.c_str(), object ? &published : nullptr);
     std::vector<MemoryManager*> seen(4);
     std::vector<std::thread> threads;
     for (MemoryManager*& s : seen)
@@ -85,29 +77,25 @@ TEST(DiscoveryDeathTest, ModuleThenPublishedObjectThenDefault)
     const char* asan = std::getenv("ASAN_OPTIONS");
     setEnv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":allocator_may_return_null=1").c_str());
     // Worked out here rather than by the library: "MemAllocWnd" and the id in hex.
-    char text[64];
-    std::snprintf(text, sizeof text, "MemAllocWnd%x", static_cast<unsigned>(getpid()));
-    const std::wstring window(text, text + std::strlen(text));
+    std::wostringstream named;
+    named << L"MemAllocWnd" << std::hex << getpid();
+    const std::wstring window = named.str();
     const Publication right{L"MemAllocClass", window, true}, nothing{L"MemAllocClass", window, false},
         misnamed{L"MemAllocClass", L"MemAllocWnd0", true};
     const char* used = "trxmem reset 1: initialised 1, reallocs 5, frees 1, strangers 0, live 1";
     const char* unused = "trxmem reset 1: initialised 1, reallocs 0";
-    const struct {
-        const char* name;
-        bool module, offerNone;
-        std::vector<Publication> publications;
-        Bound bound;
-        const char* moduleReport;
-    } rows[] = {{"nothing to find", false, false, {}, kDefault, ""},
-                {"module object", true, false, {right}, kModule, used},
-                {"module offers none", true, true, {right}, kPublished, unused},
-                {"published object", false, false, {right}, kPublished, ""},
-                {"null or misnamed", false, false, {nothing, {L"OtherClass", window, true}, misnamed}, kDefault, ""}};
-    for (const auto& row : rows) {
-        setEnv("LD_LIBRARY_PATH", row.module ? TRX_TEST_MODULE_DIR : nullptr);
-        setEnv("TRXMEM_TEST_OFFER_NONE", row.offerNone ? "1" : nullptr);
-        EXPECT_EXIT(bindUseAndExit(row.publications, row.bound), ::testing::ExitedWithCode(0), row.moduleReport)
-            << row.name;
+    // Row, module on the path, module offers none, publications; then what is bound and
+    // what the module reports.
+    const std::tuple<const char*, bool, bool, std::vector<Publication>, Bound, const char*> rows[] = {
+        {"nothing to find", false, false, {}, kDefault, ""},
+        {"module object", true, false, {right}, kModule, used},
+        {"module offers none", true, true, {right}, kPublished, unused},
+        {"published object", false, false, {right}, kPublished, ""},
+        {"null or misnamed", false, false, {nothing, {L"OtherClass", window, true}, misnamed}, kDefault, ""}};
+    for (const auto& [name, module, offerNone, publications, bound, moduleReport] : rows) {
+        setEnv("LD_LIBRARY_PATH", module ? TRX_TEST_MODULE_DIR : nullptr);
+        setEnv("TRXMEM_TEST_OFFER_NONE", offerNone ? "1" : nullptr);
+        EXPECT_EXIT(bindUseAndExit(publications, bound), ::testing::ExitedWithCode(0), moduleReport) << name;
     }
 }
 

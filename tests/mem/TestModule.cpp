@@ -8,12 +8,8 @@
 
 #define MODULE_EXPORT extern "C" __attribute__((visibility("default")))
 
-namespace {
-
-CountingManager manager;
-int initialised = 0, resets = 0;
-
-}  // namespace
+static CountingManager manager;
+static int initialised = 0, resets = 0;
 
 // TRXMEM_TEST_OFFER_NONE makes the module offer no object, as a module may.
 MODULE_EXPORT TRXMem::MemInitBaseT<0>* Initialise()

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
+#include <OpenImageIO/strutil.h>
+
+#include <tuple>
 #include <typeinfo>
 
 #include "TRXImage.h"
@@ -16,148 +18,115 @@ namespace {
 // A description of `names` (space-separated channel names), or of `channels` unnamed.
 OIIO::ImageSpec specOf(const std::string& names, int channels = 3)
 {
-    std::vector<std::string> list;
-    std::istringstream in(names);
-    for (std::string name; in >> name;)
-        list.push_back(name);
+    const std::vector<std::string> list = OIIO::Strutil::splits(names);
     OIIO::ImageSpec spec(4, 3, list.empty() ? channels : static_cast<int>(list.size()), OIIO::TypeUInt8);
     if (!list.empty())
         spec.channelnames = list;
     return spec;
 }
 
-std::wstring wide(const std::string& text) { return Utf8ToWide(text.c_str()).str(); }
-
 }  // namespace
 
 TEST(CreateSpecInterpreter, ChoosesByTheLastComponentsExtension)
 {
-    const struct {
-        const std::type_info& type;
-        std::vector<std::string> names;
-    } rows[] = {{typeid(CJPG_SpecInterpreter),
-                 {"photo.JPG", "scan.Jpeg", "/x/y.jpg", "C:\\d\\b.jPg", std::string(300, 'a') + ".jpg"}},
-                {typeid(CTIF_SpecInterpreter), {"a.tif", "a.TIFF", "raw.CRW"}},
-                {typeid(CBMP_SpecInterpreter), {"a.Bmp"}},
-                {typeid(CPNG_SpecInterpreter), {"a.PNG", ".png"}},
-                {typeid(CPSD_SpecInterpreter), {"a.psd"}},
-                {typeid(COther_SpecInterpreter),
-                 {"a.jpe", "a.jfif", "noextension", "folder.jpg/file", "folder.png\\file", "a.png.", "a.gif", "", ".",
-                  "a.j pg", "a.jpgx", "a.\xC3\xA9", "a.jpg" + std::string(200, 'x')}}};
-    for (const auto& row : rows) {
-        for (const std::string& name : row.names) {
-            const auto p = createSpecInterpreter(specOf(""), name);
-            ASSERT_NE(p, nullptr);
-            EXPECT_TRUE(typeid(*p) == row.type) << name << ": " << typeid(*p).name();
-        }
-    }
+    const std::pair<const std::type_info*, std::vector<std::string>> rows[] = {
+        {&typeid(CJPG_SpecInterpreter),
+         {"photo.JPG", "scan.Jpeg", "/x/y.jpg", "C:\\d\\b.jPg", std::string(300, 'a') + ".jpg"}},
+        {&typeid(CTIF_SpecInterpreter), {"a.tif", "a.TIFF", "raw.CRW"}},
+        {&typeid(CBMP_SpecInterpreter), {"a.Bmp"}},
+        {&typeid(CPNG_SpecInterpreter), {"a.PNG", ".png"}},
+        {&typeid(CPSD_SpecInterpreter), {"a.psd"}},
+        {&typeid(COther_SpecInterpreter),
+         {"a.jpe", "a.jfif", "noextension", "folder.jpg/file", "folder.png\\file", "a.png.", "a.gif", "", ".", "a.j pg",
+          "a.jpgx", "a.\xC3\xA9", "a.jpg" + std::string(200, 'x')}}};
+    for (const auto& [type, names] : rows)
+        for (const std::string& name : names)
+            EXPECT_TRUE(typeid(*createSpecInterpreter(specOf(""), name)) == *type) << name;
 }
 
 TEST(Interpreters, ColourModelAlphaAndBytesPerPixel)
 {
-    const struct {
-        const char *file, *names;
-        int photometric, oiioAlpha, alpha, bytes;  // photometric 0: none
-        bool cmyk, invert;
-    } rows[] = {{"a.tif", "Y", 2, 0, -1, 1, false, false},       {"a.tif", "R G B", 2, 2, -1, 3, false, false},
-                {"a.tif", "R G B A", 2, 3, 3, 3, false, false},  {"a.tif", "C M Y K A", 2, 4, 4, 4, true, false},
-                {"a.tif", "C M Y K", 5, 3, -1, 4, true, false},  {"a.tif", "C M Y K A", 5, 4, 4, 4, true, false},
-                {"a.tif", "C M Y K", 0, 3, -1, 3, false, false}, {"a.tif", "C M Y K A", 22, 4, -1, 3, false, false},
-                {"a.jpg", "C M Y K", 0, -1, -1, 4, true, true},  {"a.jpg", "c m y k", 0, -1, -1, 3, false, false},
-                {"a.jpg", "R G B A", 0, 3, -1, 3, false, false}, {"a.psd", "R G B A", 0, 3, 3, 3, false, false},
-                {"a.psd", "C M Y K A", 0, 4, 4, 4, true, false}, {"a.psd", "R G B Alpha", 0, 3, -1, 3, false, false},
-                {"a.psd", "A Y", 0, -1, 0, 3, false, false},     {"a.png", "R G B A", 0, 3, 3, 3, false, false},
-                {"a.png", "Y A", 0, 1, 1, 3, false, false},      {"a.bmp", "C M Y K", 0, 3, 3, 3, false, false},
-                {"a.gif", "C M Y K", 0, 3, -1, 3, false, false}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.file) + " " + row.names + " " + std::to_string(row.photometric));
-        OIIO::ImageSpec spec = specOf(row.names);
-        if (row.photometric)
-            spec.attribute("tiff:PhotometricInterpretation", row.photometric);
-        spec.alpha_channel = row.oiioAlpha;
-        const auto p = createSpecInterpreter(spec, row.file);
-        EXPECT_EQ(p->isCMYK(), row.cmyk);
-        EXPECT_EQ(p->alphaChannel(), row.alpha);
-        EXPECT_EQ(p->bytesPerPixel(), row.bytes);
-        EXPECT_EQ(p->invertOnRead(), row.invert);
+    // File, channel names, photometric (0: none), OpenImageIO's alpha channel; then the
+    // interpreter's alpha channel, colour bytes per pixel, CMYK and inversion.
+    const std::tuple<const char*, const char*, int, int, int, int, bool, bool> rows[] = {
+        {"a.tif", "Y", 2, 0, -1, 1, false, false},       {"a.tif", "R G B", 2, 2, -1, 3, false, false},
+        {"a.tif", "R G B A", 2, 3, 3, 3, false, false},  {"a.tif", "C M Y K A", 2, 4, 4, 4, true, false},
+        {"a.tif", "C M Y K", 5, 3, -1, 4, true, false},  {"a.tif", "C M Y K A", 5, 4, 4, 4, true, false},
+        {"a.tif", "C M Y K", 0, 3, -1, 3, false, false}, {"a.tif", "C M Y K A", 22, 4, -1, 3, false, false},
+        {"a.jpg", "C M Y K", 0, -1, -1, 4, true, true},  {"a.jpg", "c m y k", 0, -1, -1, 3, false, false},
+        {"a.jpg", "R G B A", 0, 3, -1, 3, false, false}, {"a.psd", "R G B A", 0, 3, 3, 3, false, false},
+        {"a.psd", "C M Y K A", 0, 4, 4, 4, true, false}, {"a.psd", "R G B Alpha", 0, 3, -1, 3, false, false},
+        {"a.psd", "A Y", 0, -1, 0, 3, false, false},     {"a.png", "R G B A", 0, 3, 3, 3, false, false},
+        {"a.png", "Y A", 0, 1, 1, 3, false, false},      {"a.bmp", "C M Y K", 0, 3, 3, 3, false, false},
+        {"a.gif", "C M Y K", 0, 3, -1, 3, false, false}};
+    for (const auto& [file, names, photometric, oiioAlpha, alpha, bytes, cmyk, invert] : rows) {
+        SCOPED_TRACE(std::string(file) + " " + names + " " + std::to_string(photometric));
+        OIIO::ImageSpec spec = specOf(names);
+        if (photometric)
+            spec.attribute("tiff:PhotometricInterpretation", photometric);
+        spec.alpha_channel = oiioAlpha;
+        const auto p = createSpecInterpreter(spec, file);
+        EXPECT_EQ(std::make_tuple(p->isCMYK(), p->alphaChannel(), p->bytesPerPixel(), p->invertOnRead()),
+                  std::make_tuple(cmyk, alpha, bytes, invert));
     }
     OIIO::ImageSpec text = specOf("", 4);
     text.attribute("tiff:PhotometricInterpretation", "2");
     EXPECT_EQ(createSpecInterpreter(text, "a.tiff")->alphaChannel(), 3);
 }
 
+// With no unit or "none", a JPEG's own records decide.
 TEST(Interpreters, ResolutionFromAttributes)
 {
-    const struct {
-        const char* unit;  // null: no resolution attributes at all
-        double x, y;
-    } rows[] = {{nullptr, 0, 0}, {"in", 300, 150}, {"cm", 762, 381}, {"furlong", 72, 72}};
-    for (const auto& row : rows) {
+    TempDir dir;
+    const std::string jpg = dir.file("r.jpg");
+    writeFile(jpg, JpegStream().segment(0xE0, jfifPayload(1, 200, 100)).bytes());
+    // Unit (null: no resolution attributes at all), then x and y in pixels per inch
+    // for the JPEG and for the others.
+    const std::tuple<const char*, double, double, double, double> rows[] = {
+        {nullptr, 200, 100, 0, 0},  {"none", 200, 100, 300, 150}, {"2", 300, 150, 300, 150},
+        {"in", 300, 150, 300, 150}, {"cm", 762, 381, 762, 381},   {"furlong", 72, 72, 72, 72}};
+    for (const auto& [unit, jx, jy, x, y] : rows) {
         OIIO::ImageSpec spec = specOf("");
-        if (row.unit) {
+        if (unit) {
             spec.attribute("XResolution", 300.0f);
             spec.attribute("yresolution", 150.0f);  // names are matched without regard to case
-            spec.attribute("ResolutionUnit", row.unit);
+            spec.attribute("ResolutionUnit", unit);
         }
-        // A JPEG without a unit reads its own records instead.
-        for (const std::string file : {"a.png", "a.bmp", "a.tif", "a.psd", "a.gif", row.unit ? "a.jpg" : "a.png"}) {
-            SCOPED_TRACE(file + " " + (row.unit ? row.unit : "none"));
+        for (const std::string file : {"a.png", "a.bmp", "a.tif", "a.psd", "a.gif", jpg.c_str()}) {
+            SCOPED_TRACE(file + " " + (unit ? unit : "none"));
             const auto p = createSpecInterpreter(spec, file);
-            EXPECT_DOUBLE_EQ(p->xResolution(), row.x);
-            EXPECT_DOUBLE_EQ(p->yResolution(), row.y);
+            EXPECT_EQ(std::make_pair(p->xResolution(), p->yResolution()),
+                      file == jpg ? std::make_pair(jx, jy) : std::make_pair(x, y));
         }
     }
 }
 
-TEST(Interpreters, JpegWithoutUnitReadsTheFilesRecordsOnEveryCall)
-{
-    TempDir dir;
-    const std::string path = dir.file("r.jpg");
-    writeFile(path, JpegStream().segment(0xE0, jfifPayload(1, 200, 100)).bytes());
-    OIIO::ImageSpec spec = specOf("");
-    spec.attribute("XResolution", 300.0f);
-    const auto p = createSpecInterpreter(spec, path);
-    EXPECT_EQ(p->xResolution(), 200.0);
-    spec.attribute("ResolutionUnit", "none");
-    const auto none = createSpecInterpreter(spec, path);
-    EXPECT_EQ(none->yResolution(), 100.0);
-    writeFile(path, JpegStream().segment(0xE0, jfifPayload(1, 50, 60)).bytes());
-    EXPECT_EQ(p->xResolution(), 50.0);
-    writeFile(path, {});
-    EXPECT_EQ(none->yResolution(), 72.0);
-}
-
+// The attribute's name must be "ICCProfile"; a type of no bytes is the only way
+// OpenImageIO holds an empty profile: none to get, an empty file to save.
 TEST(Interpreters, IccProfile)
 {
     TempDir dir;
     LogCapture log;
-    OIIO::ImageSpec spec = specOf("");
-    const unsigned char bytes[] = {0, 1, 2, 0xFF, 0x80};
-    spec.attribute("iccprofile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, 5), bytes);  // the name's case matters
-    Blob blob;
-    blob.update("xyz", 3);
-    EXPECT_FALSE(createSpecInterpreter(spec, "a.png")->getIccProfile(blob));
-    EXPECT_FALSE(createSpecInterpreter(spec, "a.png")->writeIccProfile(wide(dir.file("none.icc"))));
-    EXPECT_EQ(blob.length(), 3);
-
-    spec.extra_attribs.clear();
-    spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, 5), bytes);
-    const auto with = createSpecInterpreter(spec, "a.png");
-    ASSERT_TRUE(with->getIccProfile(blob));
-    EXPECT_EQ(Bytes(blob.data(), blob.data() + blob.length()), Bytes(bytes, bytes + 5));
-    const std::string target = dir.file("p.icc");
-    EXPECT_TRUE(with->writeIccProfile(wide(target)));
-    EXPECT_EQ(readFile(target), Bytes(bytes, bytes + 5));
-    EXPECT_TRUE(log.lines().empty());
-    EXPECT_FALSE(with->writeIccProfile(L"/tmp/\xD800.icc"));  // a path with no UTF-8 form
-    EXPECT_EQ(log.lines().size(), 1u);
-
-    // A type of no bytes, the only way OpenImageIO holds an empty profile: none to
-    // get, an empty file to save.
-    spec.extra_attribs.clear();
-    spec.extra_attribs.push_back(OIIO::ParamValue("ICCProfile", OIIO::TypeDesc(), 1, nullptr));
-    const auto empty = createSpecInterpreter(spec, "a.tif");
-    EXPECT_FALSE(empty->getIccProfile(blob));
-    EXPECT_TRUE(empty->writeIccProfile(wide(target)));
-    EXPECT_TRUE(readFile(target).empty());
+    const Bytes bytes = {0, 1, 2, 0xFF, 0x80}, none = {'x', 'y', 'z'};
+    const OIIO::TypeDesc five(OIIO::TypeDesc::UINT8, 5);
+    // Attribute name and type; whether a profile is got and a file written.
+    const std::tuple<const char*, OIIO::TypeDesc, bool, bool> rows[] = {{"iccprofile", five, false, false},
+                                                                        {"ICCProfile", five, true, true},
+                                                                        {"ICCProfile", OIIO::TypeDesc(), false, true}};
+    for (const auto& [name, type, got, written] : rows) {
+        SCOPED_TRACE(name + std::to_string(type.size()));
+        OIIO::ImageSpec spec = specOf("");
+        spec.extra_attribs.push_back(OIIO::ParamValue(name, type, 1, bytes.data()));
+        const auto p = createSpecInterpreter(spec, "a.png");
+        Blob blob;
+        blob.update(none.data(), 3);
+        const std::string target = dir.file(name + std::to_string(type.size()));
+        EXPECT_EQ(std::make_pair(p->getIccProfile(blob), p->writeIccProfile(Utf8ToWide(target.c_str()).str())),
+                  std::make_pair(got, written));
+        EXPECT_EQ(Bytes(blob.data(), blob.data() + blob.length()), got ? bytes : none);
+        EXPECT_EQ(readFile(target), type.size() && written ? bytes : Bytes());
+        EXPECT_EQ(p->writeIccProfile(L"/tmp/\xD800.icc"), false);  // a path with no UTF-8 form
+        EXPECT_EQ(log.lines().size(), written ? 1u : 0u);
+        log.clear();
+    }
 }

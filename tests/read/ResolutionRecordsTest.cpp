@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <tuple>
+
 #include "read/ResolutionRecords.h"
 #include "support/ReadFiles.h"
 #include "support/TestSupport.h"
@@ -9,7 +12,7 @@ using namespace trxtest;
 namespace {
 
 constexpr std::uint16_t kX = 282, kY = 283, kUnit = 296;
-constexpr int kApp0 = 0xE0, kApp1 = 0xE1, kApp13 = 0xED, kRaw = -1, kAlone = -2;
+constexpr int kApp0 = 0xE0, kApp1 = 0xE1, kApp13 = 0xED, kRaw = -1;
 constexpr double kNone = -1;  // the resolution the caller set: no record applied
 
 // A Photoshop record whose resolution resource follows the blocks `before`.
@@ -25,28 +28,23 @@ Bytes exifCm300(bool little)
     return exifPayload(little, {exifShort(kUnit, 3), exifRational(kX, 300, 1), exifRational(kY, 300, 1)});
 }
 
-// A marker stream of segments; kRaw adds its bytes as they are, kAlone the marker
-// whose code is its first byte, with nothing after it.
+// A marker stream of segments; kRaw adds its bytes as they are.
 Bytes jpeg(const std::vector<std::pair<int, Bytes>>& parts)
 {
     JpegStream stream;
     for (const auto& [code, bytes] : parts)
-        code == kRaw ? stream.raw(bytes) : code == kAlone ? stream.marker(bytes[0]) : stream.segment(code, bytes);
+        code == kRaw ? stream.raw(bytes) : stream.segment(code, bytes);
     return stream.bytes();
 }
 
-Bytes changed(Bytes bytes, std::size_t at, unsigned char to)
-{
-    bytes.at(at) = to;
-    return bytes;
-}
+Bytes changed(Bytes bytes, std::size_t at, unsigned char to) { return bytes.at(at) = to, bytes; }
 
 Bytes cut(const Bytes& bytes, std::size_t n) { return Bytes(bytes.begin(), bytes.begin() + static_cast<long>(n)); }
 
 struct Walk {
     std::string name;
     Bytes file;
-    double x = kNone, y = kNone;
+    double x = kNone, y = x;  // one value given: both
 };
 
 // Walks each file; a record either sets both resolutions or leaves the caller's.
@@ -58,8 +56,7 @@ void expectWalks(const std::vector<Walk>& walks)
         writeFile(path, walk.file);
         double x = kNone, y = kNone;
         readJpegResolution(path, x, y);
-        EXPECT_DOUBLE_EQ(x, walk.x) << walk.name;
-        EXPECT_DOUBLE_EQ(y, walk.y) << walk.name;
+        EXPECT_TRUE(std::abs(x - walk.x) + std::abs(y - walk.y) < 1e-9) << walk.name << ": " << x << " " << y;
     }
 }
 
@@ -67,15 +64,13 @@ void expectWalks(const std::vector<Walk>& walks)
 
 TEST(ConvertResolution, UnitWords)
 {
-    const struct {
-        const char *value, *unit;
-        double expected;
-    } rows[] = {{"300", "inch", 300},      {"299.5", "in", 299.5}, {"118.11", "cm", 299.72},
-                {"2835.9", "m", 72.009},   {"3000000", "2", 300},  {"10000", "2", 10000},
-                {"10001", "none", 1.0001}, {"96", "", 96},         {"300", "dpi", 72},
-                {"300", "IN", 72},         {"", "pt", 72}};
-    for (const auto& row : rows)
-        EXPECT_DOUBLE_EQ(convertResolution(row.value, row.unit), row.expected) << row.value << " " << row.unit;
+    const std::tuple<const char*, const char*, double> rows[] = {
+        {"300", "inch", 300},      {"299.5", "in", 299.5}, {"118.11", "cm", 299.72},
+        {"2835.9", "m", 72.009},   {"3000000", "2", 300},  {"10000", "2", 10000},
+        {"10001", "none", 1.0001}, {"96", "", 96},         {"300", "dpi", 72},
+        {"300", "IN", 72},         {"", "pt", 72}};
+    for (const auto& [value, unit, expected] : rows)
+        EXPECT_DOUBLE_EQ(convertResolution(value, unit), expected) << value << " " << unit;
     for (const char* unit : {"", "none", "2", "inch", "in", "cm", "m"})
         EXPECT_EQ(convertResolution("", unit), 0.0) << unit;
 }
@@ -84,54 +79,43 @@ TEST(JpegResolution, RecordsAndTheWalk)
 {
     const Bytes jfif96 = jfifPayload(1, 96, 96), jfif300 = jfifPayload(1, 300, 300), exif = exifCm300(true);
     const Bytes psd = photoshop(300u << 16, 1, 300u << 16, 1), psdCm = photoshop(300u << 16, 2, 300u << 16, 2);
+    // Stray bytes, fill bytes, restart markers and TEM, then segments coded 00 and D8.
+    const Bytes junk = {0,    0x12, 0xFF, 0xFF, 0xFF, 0xD0, 0xFF, 1, 0x34, 0xFF, 0xD7, 0xFF,
+                        0xFF, 0xFF, 0,    0,    5,    1,    2,    3, 0xFF, 0xD8, 0,    2};
     Bytes largest = psd;
     largest.resize(65533);
     std::vector<Walk> walks = {
-        {"jfif per inch", jpeg({{kApp0, jfif300}, {kAlone, {0xD9}}}), 300, 300},
-        {"jfif per cm", jpeg({{kApp0, jfifPayload(2, 118, 118)}}), 299.72, 299.72},
+        {"jfif per cm", jpeg({{kApp0, jfifPayload(2, 118, 118)}}), 299.72},
         {"jfif unknown unit", jpeg({{kApp0, jfifPayload(7, 200, 100)}}), 200, 100},
-        {"jfif zero density", jpeg({{kApp0, jfifPayload(1, 0, 0)}}), 0, 0},
-        {"jfif aspect ratio per cm", jpeg({{kApp0, jfifPayload(2, 1, 1)}}), 182.88, 182.88},
-        {"jfif aspect 1:300", jpeg({{kApp0, jfifPayload(1, 1, 300)}}), 72, 72},
-        {"jfif aspect 300:1", jpeg({{kApp0, jfifPayload(0, 300, 1)}}), 72, 72},
-        {"psd per cm", jpeg({{kApp13, psdCm}}), 762, 762},
+        {"jfif zero density", jpeg({{kApp0, jfifPayload(1, 0, 0)}}), 0},
+        {"jfif aspect ratio per cm", jpeg({{kApp0, jfifPayload(2, 1, 1)}}), 182.88},
+        {"jfif aspect 1:300", jpeg({{kApp0, jfifPayload(1, 1, 300)}}), 72},
+        {"jfif aspect 300:1", jpeg({{kApp0, jfifPayload(0, 300, 1)}}), 72},
+        {"psd per cm", jpeg({{kApp13, psdCm}}), 762},
         {"psd units apart", jpeg({{kApp13, photoshop(0x12C8000, 1, 150u << 16, 2)}}), 300.5, 381},
-        {"psd short resource", jpeg({{kApp13, photoshop(96u << 16, 1, 96u << 16, 1, {{"8BIM", 1005, "", Bytes(15)}})}}),
-         96, 96},
+        {"psd short", jpeg({{kApp13, photoshop(96u << 16, 1, 96u << 16, 1, {{"8BIM", 1005, "", Bytes(15)}})}}), 96},
         {"psd without resolution", jpeg({{kApp13, photoshopPayload({{"8BIM", 1000, "", Bytes(16, 1)}})}})},
-        {"psd without blocks", jpeg({{kApp13, photoshopPayload({})}})},
-        {"exif after jfif", jpeg({{kApp0, jfif96}, {kApp1, exif}}), 762, 762},
         {"jfif after exif", jpeg({{kApp1, exif}, {kApp0, jfifPayload(1, 96, 48)}}), 96, 48},
-        {"psd after jfif", jpeg({{kApp0, jfif96}, {kApp13, psd}}), 96, 96},
-        {"first psd counts", jpeg({{kApp13, psdCm}, {kApp13, psd}}), 762, 762},
-        {"psd after a failed jfif", jpeg({{kApp0, changed(jfif96, 0, 'X')}, {kApp13, psd}}), 300, 300},
-        {"jfif after psd", jpeg({{kApp13, psd}, {kApp0, jfif96}}), 96, 96},
+        {"psd after jfif", jpeg({{kApp0, jfif96}, {kApp13, psd}}), 96},
+        {"first psd counts", jpeg({{kApp13, psdCm}, {kApp13, psd}}), 762},
+        {"psd after a failed jfif", jpeg({{kApp0, changed(jfif96, 0, 'X')}, {kApp13, psd}}), 300},
+        {"jfif after psd", jpeg({{kApp13, psd}, {kApp0, jfif96}}), 96},
         {"records in other segments", jpeg({{0xE2, jfif300}, {0xEE, exif}, {0xFE, psd}})},
-        {"fill, standalone markers, junk, codes 00 and D8",
-         jpeg({{kRaw, {0x00, 0x12, 0xFF, 0xFF, 0xFF, 0xD0, 0xFF, 0x01, 0x34}},
-               {kAlone, {0xD7}},
-               {kRaw, {0xFF, 0xFF}},
-               {0x00, {1, 2, 3}},
-               {0xD8, {}},
-               {kApp0, jfif96}}),
-         96, 96},
-        {"scan ends the walk", jpeg({{kAlone, {0xDA}}, {kApp0, jfif300}})},
-        {"end of image ends the walk", jpeg({{kAlone, {0xD9}}, {kApp0, jfif300}})},
-        {"length 0 ends the walk", jpeg({{kApp0, jfif96}, {kRaw, {0xFF, 0xE5, 0, 0}}, {kApp0, jfif300}}), 96, 96},
-        {"length 1 ends the walk", jpeg({{kApp0, jfif96}, {kRaw, {0xFF, 0xE5, 0, 1}}, {kApp0, jfif300}}), 96, 96},
-        {"length 2", jpeg({{kRaw, {0xFF, 0xE5, 0, 2}}, {kApp0, jfif300}}), 300, 300},
-        {"largest segment", jpeg({{kApp13, largest}}), 300, 300},
-        {"empty file", {}},
-        {"one byte", {0xFF}},
+        {"fill, standalone markers, junk, codes 00 and D8", jpeg({{kRaw, junk}, {kApp0, jfif96}}), 96},
+        {"scan ends the walk", jpeg({{kRaw, {0xFF, 0xDA}}, {kApp0, jfif300}})},
+        {"end of image ends the walk", jpeg({{kRaw, {0xFF, 0xD9}}, {kApp0, jfif300}})},
+        {"length 0 ends the walk", jpeg({{kApp0, jfif96}, {kRaw, {0xFF, 0xE5, 0, 0}}, {kApp0, jfif300}}), 96},
+        {"length 1 ends the walk", jpeg({{kApp0, jfif96}, {kRaw, {0xFF, 0xE5, 0, 1}}, {kApp0, jfif300}}), 96},
+        {"length 2", jpeg({{kRaw, {0xFF, 0xE5, 0, 2}}, {kApp0, jfif300}}), 300},
+        {"largest segment", jpeg({{kApp13, largest}}), 300},
         {"no start of image", {0xD8, 0xFF}},
         {"end instead of start", changed(jpeg({{kApp0, jfif300}}), 1, 0xD9)}};
     // Names and data of every parity before the resource: pad bytes are skipped.
     for (std::string name : {"", "a", "ab", "abc", "abcd"})
-        for (std::size_t size : {0u, 1u, 2u, 3u, 17u})
-            walks.push_back(
-                {"psd after '" + name + "' of " + std::to_string(size),
-                 jpeg({{kApp13, photoshop(200u << 16, 1, 100u << 16, 1, {{"8BIM", 1000, name, Bytes(size)}})}}), 200,
-                 100});
+        for (std::size_t n : {0u, 1u, 2u, 3u, 17u})
+            walks.push_back({name + " of " + std::to_string(n),
+                             jpeg({{kApp13, photoshop(200u << 16, 1, 1u << 16, 1, {{"8BIM", 1000, name, Bytes(n)}})}}),
+                             200, 1});
     for (bool little : {true, false}) {
         const std::string order = little ? " II" : " MM";
         const auto add = [&](const char* name, std::vector<ExifField> fields, double x = kNone, double y = kNone,
@@ -148,10 +132,8 @@ TEST(JpegResolution, RecordsAndTheWalk)
         add("unit as LONG", {exifRational(kX, 300, 1), {kUnit, 4, 1, 3, 0, 0}}, 300, 300);
         add("unit count 0", {exifRational(kX, 300, 1), {kUnit, 3, 0, 3, 0, 0}}, 300, 300);
         add("no entries", {exifRational(kX, 300, 1)}, kNone, kNone, 0);
-        // Twenty entries claimed, five held: the five are read.
-        add("directory cut short",
-            {exifRational(kX, 100, 1), exifShort(256, 1), exifShort(257, 1), exifShort(258, 1), exifShort(kUnit, 3)},
-            254, 254, 20);
+        // Twenty entries claimed, three held: the three are read.
+        add("directory cut short", {exifRational(kX, 100, 1), exifShort(256, 1), exifShort(kUnit, 3)}, 254, 254, 20);
     }
     expectWalks(walks);
     double x = kNone, y = kNone;
@@ -165,30 +147,27 @@ TEST(JpegResolution, EveryCutAndEverySignatureByte)
 {
     const Bytes exifII = exifCm300(true), exifMM = exifCm300(false);
     const Bytes psd = photoshop(300u << 16, 1, 300u << 16, 1, {{"8BIM", 1000, "name", Bytes(5, 9)}});
-    const struct {
-        int code;
-        Bytes payload;
-        std::size_t signature, shortest;  // without the Y rational the answer is the same
-        double resolution;
-    } rows[] = {{kApp0, jfifPayload(1, 300, 300), 5, 12, 300},
-                {kApp1, exifII, 10, exifII.size() - 8, 762},
-                {kApp1, exifMM, 10, exifMM.size() - 8, 762},
-                {kApp13, psd, 18, psd.size(), 300}};
+    // Code, payload, signature length, shortest cut that gives `resolution` (without the
+    // Y rational the answer is the same), resolution.
+    const std::tuple<int, Bytes, std::size_t, std::size_t, double> rows[] = {
+        {kApp0, jfifPayload(1, 300, 300), 5, 12, 300},
+        {kApp1, exifII, 10, exifII.size() - 8, 762},
+        {kApp1, exifMM, 10, exifMM.size() - 8, 762},
+        {kApp13, psd, 18, psd.size(), 300}};
     std::vector<Walk> walks;
-    for (const auto& row : rows) {
-        const std::string name = std::to_string(row.code) + " of " + std::to_string(row.payload.size());
-        for (std::size_t n = 0; n <= row.payload.size(); ++n) {
-            const double r = n >= row.shortest ? row.resolution : kNone;
-            walks.push_back({name + " cut at " + std::to_string(n), jpeg({{row.code, cut(row.payload, n)}}), r, r});
-        }
-        for (std::size_t i = 0; i < row.signature; ++i)
-            walks.push_back(
-                {name + " byte " + std::to_string(i), jpeg({{row.code, changed(row.payload, i, row.payload[i] ^ 1)}})});
+    for (const auto& [code, payload, signature, shortest, resolution] : rows) {
+        const std::string name = std::to_string(code) + " of " + std::to_string(payload.size());
+        for (std::size_t n = 0; n <= payload.size(); ++n)
+            walks.push_back({name + " cut at " + std::to_string(n), jpeg({{code, cut(payload, n)}}),
+                             n >= shortest ? resolution : kNone});
+        for (std::size_t i = 0; i < signature; ++i)
+            walks.push_back({name + " byte " + std::to_string(i), jpeg({{code, changed(payload, i, payload[i] ^ 1)}})});
     }
     const Bytes jfif96 = jfifPayload(1, 96, 96), whole = jpeg({{kApp0, jfif96}, {kApp1, exifMM}});
-    for (std::size_t n = 0; n <= whole.size(); ++n) {
-        const double r = n == whole.size() ? 762 : n >= 6 + jfif96.size() ? 96 : kNone;
-        walks.push_back({"file cut at " + std::to_string(n), cut(whole, n), r, r});
-    }
+    for (std::size_t n = 0; n <= whole.size(); ++n)
+        walks.push_back({"file cut at " + std::to_string(n), cut(whole, n),
+                         n == whole.size()        ? 762
+                         : n >= 6 + jfif96.size() ? 96
+                                                  : kNone});
     expectWalks(walks);
 }
