@@ -119,9 +119,6 @@ enum Space { Grey, Rgb, Spread, Cmyk };  // Spread: a grey channel spread over R
 TEST_F(ReadPipeline, FilesOpenWithTheirReferencePixels)
 {
     const Bytes jpeg = writtenBytes("a.jpg", OIIO::ImageSpec(64, 48, 3, OIIO::TypeUInt8));
-    OIIO::ImageSpec inches = rgb(3);
-    inches.attribute("XResolution", 300.0f), inches.attribute("YResolution", 150.0f);
-    inches.attribute("ResolutionUnit", "in");
     Bytes records = jpegSegment(0xE0, jfifPayload(0, 1, 1));
     const Bytes exif = jpegSegment(0xE1, exifPayload(false, {exifRational(282, 200, 1), exifShort(296, 3)}));
     records.insert(records.end(), exif.begin(), exif.end());
@@ -129,10 +126,7 @@ TEST_F(ReadPipeline, FilesOpenWithTheirReferencePixels)
     for (std::size_t i = 0; i < os2.size(); ++i)
         os2[i] = static_cast<unsigned char>(i * 37);
     const Bytes cmyk[] = {
-        libjpegFile({JpegColour::AdobeCmyk, 37, 29}),
-        libjpegFile({JpegColour::Ycck, 40, 30, 1, 300, 300}),
-        libjpegFile({JpegColour::PlainCmyk, 17, 9, 2, 118, 118}),
-        libjpegFile({JpegColour::AdobeCmyk, 8, 8, 0, 300, 150}),
+        libjpegFile({JpegColour::Ycck, 40, 30, 1, 300, 300}), libjpegFile({JpegColour::PlainCmyk, 17, 9, 2, 118, 118}),
         libjpegFile({JpegColour::AdobeCmyk, 23, 11, -1, 1, 1,
                      exifPayload(true, {exifRational(282, 200, 1), exifRational(283, 200, 1), exifShort(296, 2)})}),
         libjpegFile({JpegColour::Ycck, 50, 70, 1, 1, 2, {}, {}, 1, true})};
@@ -163,9 +157,7 @@ TEST_F(ReadPipeline, FilesOpenWithTheirReferencePixels)
         {"tiled grey and alpha.tif", writtenBytes("a.tif", rgb(2, OIIO::TypeUInt16, 16)), Spread, false},
         // libjpeg fills the missing entropy data with grey and warns.
         {"cut.jpg", Bytes(jpeg.begin(), jpeg.begin() + static_cast<long>(jpeg.size() * 6 / 10)), Rgb, false},
-        {"inches.jpg", writtenBytes("a.jpg", inches), Rgb, false, 300, 150},
         {"jfif aspect, exif per cm.jpg", replaceJpegRecords(jpeg, records), Rgb, false, 508, 508},
-        {"png named.jpg", writtenBytes("a.png", rgb(3)), Rgb, false, 72, 72},
         {"psd named.bin", psdFile(5, 3, 3, {planeOf(5, 3), planeOf(5, 3, 1), Bytes(15, 9)}), Rgb, false},
         {"bitmap.psd", psdFile(13, 5, 0, {planeOf(2, 5)}), Rgb, false, -1, -1, false},
         {"transparent index.psd", indexedPsd(true), Rgb, true, 300, 150.5, false},
@@ -173,13 +165,10 @@ TEST_F(ReadPipeline, FilesOpenWithTheirReferencePixels)
         {"indexed.psd", indexedPsd(false), Rgb, false, 300, 150.5, true, indexedColours()},
         {"core header.bmp", bmpFile(12, 5, 3, 24, 0, os2), Rgb, false},
         {"alpha.bmp", writtenBytes("a.bmp", rgb(4)), Rgb, true},
-        {"alpha dropped.tga", writtenBytes("a.tga", rgb(4)), Rgb, false},
-        {"Adobe CMYK.jpg", cmyk[0], Cmyk, false, 72, 72, true, complementOf(cmyk[0])},
-        {"YCCK, JFIF per inch.jpg", cmyk[1], Cmyk, false, 300, 300, true, complementOf(cmyk[1])},
-        {"CMYK, no Adobe marker, JFIF per cm.jpg", cmyk[2], Cmyk, false, 299.72, 299.72, true, complementOf(cmyk[2])},
-        {"CMYK, JFIF without unit.jpg", cmyk[3], Cmyk, false, 300, 150, true, complementOf(cmyk[3])},
-        {"CMYK, Exif in inches.jpg", cmyk[4], Cmyk, false, 200, 200, true, complementOf(cmyk[4])},
-        {"progressive YCCK, restarts, JFIF 1:2.jpg", cmyk[5], Cmyk, false, 72, 72, true, complementOf(cmyk[5])}};
+        {"YCCK, JFIF per inch.jpg", cmyk[0], Cmyk, false, 300, 300, true, complementOf(cmyk[0])},
+        {"CMYK, no Adobe marker, JFIF per cm.jpg", cmyk[1], Cmyk, false, 299.72, 299.72, true, complementOf(cmyk[1])},
+        {"Adobe CMYK, Exif in inches.jpg", cmyk[2], Cmyk, false, 200, 200, true, complementOf(cmyk[2])},
+        {"progressive YCCK, restarts, JFIF 1:2.jpg", cmyk[3], Cmyk, false, 72, 72, true, complementOf(cmyk[3])}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const std::string path = dir.file(row.name);
@@ -268,34 +257,13 @@ TEST(FileSignature, MarksNameTheirFormat)
     using namespace std::string_literals;
     const std::string ftyp = "\0\0\0\x18"
                              "ftyp"s;
-    const std::string rows[] = {"II+\0"s,
-                                "tiff",
-                                "RIFF\1\2\3\4AVI LIST",
-                                "",
-                                "\0\0\0\x0CjP  \r\n\x87\n"s,
-                                "jpeg2000",
-                                "XPDS",
-                                "dpx",
-                                "\xD7\x5F\x2A\x80",
-                                "cineon",
-                                "FOR4ILBM",
-                                "",
-                                "DDS |",
-                                "dds",
-                                std::string(128, '\0') + "DICM",
-                                "dicom",
-                                ftyp + "avif",
-                                "heif",
-                                ftyp + "isom",
-                                "",
-                                "Pf 1 1",
-                                "pnm",
-                                "P7\n",
-                                "",
-                                "II\x1A\0\0\0HEAPCCDR"s,
-                                "raw",
-                                "",
-                                ""};
+    const std::string dicom = std::string(128, '\0') + "DICM", avif = ftyp + "avif", isom = ftyp + "isom";
+    // clang-format off
+    const std::string rows[] = {"II+\0"s, "tiff", "RIFF\1\2\3\4AVI LIST", "", "\0\0\0\x0CjP  \r\n\x87\n"s, "jpeg2000",
+                                "XPDS", "dpx", "\xD7\x5F\x2A\x80", "cineon", "FOR4ILBM", "", "DDS |", "dds", dicom,
+                                "dicom", avif, "heif", isom, "", "Pf 1 1", "pnm", "P7\n", "", "II\x1A\0\0\0HEAPCCDR"s,
+                                "raw", "", ""};
+    // clang-format on
     for (std::size_t i = 0; i < std::size(rows); i += 2) {
         SCOPED_TRACE(rows[i]);
         FileHead file;
@@ -353,9 +321,6 @@ TEST_F(ReadPipeline, ProfilesAndCopies)
         EXPECT_EQ(orphan.read(), !row.bytes.empty());  // marked read: the file is not needed
         EXPECT_EQ(lineBytes(orphan, 3), lineBytes(image, 3));
         EXPECT_TRUE(log.lines().empty());
-        EXPECT_EQ(image.saveIccProfile(wide(dir.file("missing/p.icc"))), false);
-        EXPECT_EQ(log.lines().size(), fromFile ? 1u : 0u);
-        log.clear();
         EXPECT_FALSE(image.open(path));  // the file's profile goes with it; the given one serves
         EXPECT_EQ(bytesOf(image.iccColourProfile()), Bytes({'a', 'b', 'c'}));
         log.clear();
@@ -364,14 +329,13 @@ TEST_F(ReadPipeline, ProfilesAndCopies)
     EXPECT_FALSE(TarvexImage().hasIccProfileEXIF(has, exif) || has || exif || TarvexImage().hasIccProfile());
 }
 
-// The library's reader gives the attributes OpenImageIO's gives an RGB twin; a line above
-// the decoder's position restarts it; a channel range reads just those channels.
-TEST(JpegInput, ReaderAgreesWithLibjpegAndOpenImageIO)
+// The library's reader gives the attributes that OpenImageIO's gives an RGB twin.
+TEST(JpegInput, AttributesAsOpenImageIOGivesThem)
 {
     TempDir dir;
-    for (const JpegRecipe& recipe : {JpegRecipe{JpegColour::Ycck, 40, 30, 1, 300, 300},
-                                     JpegRecipe{JpegColour::Ycck, 50, 70, 1, 1, 2, {}, {}, 1, true},
-                                     JpegRecipe{JpegColour::PlainCmyk, 17, 9, 2, 118, 118}}) {
+    for (const JpegRecipe& recipe :
+         {JpegRecipe{JpegColour::Ycck, 40, 30, 1, 300, 300}, JpegRecipe{JpegColour::Ycck, 50, 70, 1, 1, 2},
+          JpegRecipe{JpegColour::PlainCmyk}}) {
         SCOPED_TRACE(recipe.width);
         JpegRecipe twin = recipe;
         twin.colour = JpegColour::Rgb;
@@ -383,14 +347,5 @@ TEST(JpegInput, ReaderAgreesWithLibjpegAndOpenImageIO)
         for (const char* name : {"XResolution", "YResolution", "ResolutionUnit", "PixelAspectRatio"})
             EXPECT_EQ(attributeText(ours->spec(), name, "absent"), attributeText(theirs->spec(), name, "absent"))
                 << name;
-        int components = 0;
-        const Bytes stored = libjpegSamples(readFile(dir.file("cmyk.jpg")), components);
-        const std::size_t lineSize = static_cast<std::size_t>(recipe.width) * 4;
-        Bytes line(lineSize), k(lineSize / 4);
-        ASSERT_TRUE(
-            ours->read_scanlines(0, 0, recipe.height - 1, recipe.height, 0, 0, 4, OIIO::TypeUInt8, line.data()));
-        EXPECT_EQ(line, Bytes(stored.end() - static_cast<long>(lineSize), stored.end()));
-        ASSERT_TRUE(ours->read_scanlines(0, 0, 0, 1, 0, 3, 4, OIIO::TypeUInt8, k.data()));
-        EXPECT_EQ(k, pick(Bytes(stored.begin(), stored.begin() + static_cast<long>(lineSize)), 4, 3, 4));
     }
 }
