@@ -1,53 +1,49 @@
 #include "support/ReadFiles.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include <unistd.h>
 
 #include "platform/LibjpegErrors.h"
-#include "read/ReaderConfig.h"
 
 namespace trxtest {
 namespace {
 
-void put16(Bytes& out, unsigned v, bool little = false)
+// `v` in `count` bytes, big-endian unless `little`.
+Bytes num(std::uint64_t v, int count, bool little = false)
 {
-    if (little) {
-        out.push_back(static_cast<unsigned char>(v));
-        out.push_back(static_cast<unsigned char>(v >> 8));
-    } else {
-        out.push_back(static_cast<unsigned char>(v >> 8));
-        out.push_back(static_cast<unsigned char>(v));
-    }
+    Bytes out(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        out[static_cast<std::size_t>(little ? i : count - 1 - i)] = static_cast<unsigned char>(v >> (8 * i));
+    return out;
 }
 
-void put32(Bytes& out, std::uint32_t v, bool little = false)
+Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+void add(Bytes& out, std::initializer_list<Bytes> parts)
 {
-    if (little) {
-        put16(out, v & 0xFFFF, true);
-        put16(out, v >> 16, true);
-    } else {
-        put16(out, v >> 16);
-        put16(out, v & 0xFFFF);
-    }
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
 }
 
-void putText(Bytes& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
+Bytes cat(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    add(out, parts);
+    return out;
+}
 
 }  // namespace
 
 Bytes jfifPayload(int unit, unsigned horizontal, unsigned vertical)
 {
-    Bytes p;
-    putText(p, "JFIF");
-    p.push_back(0);
-    p.push_back(1);
-    p.push_back(2);
-    p.push_back(static_cast<unsigned char>(unit));
-    put16(p, horizontal);
-    put16(p, vertical);
-    p.push_back(0);  // no thumbnail
-    p.push_back(0);
-    return p;
+    return cat(
+        {text("JFIF"), {0, 1, 2, static_cast<unsigned char>(unit)}, num(horizontal, 2), num(vertical, 2), {0, 0}});
 }
 
 ExifField exifRational(std::uint16_t tag, std::uint32_t numerator, std::uint32_t denominator)
@@ -59,116 +55,62 @@ ExifField exifShort(std::uint16_t tag, std::uint16_t value) { return ExifField{t
 
 Bytes exifPayload(bool little, const std::vector<ExifField>& fields, int claimedEntries)
 {
-    Bytes p;
-    putText(p, std::string("Exif\0\0", 6));
-    putText(p, little ? "II" : "MM");
-    put16(p, 42, little);
-    put32(p, 8, little);  // the first IFD right after the TIFF header
-    put16(p, claimedEntries >= 0 ? static_cast<unsigned>(claimedEntries) : static_cast<unsigned>(fields.size()),
-          little);
-    const std::uint32_t dataStart = 8 + 2 + 12 * static_cast<std::uint32_t>(fields.size()) + 4;
-    std::uint32_t next = dataStart;
-    std::vector<std::size_t> valueAt;
+    const auto count = static_cast<std::uint32_t>(fields.size());
+    Bytes p = cat({text(std::string("Exif\0\0", 6)), text(little ? "II" : "MM"), num(42, 2, little), num(8, 4, little),
+                   num(claimedEntries >= 0 ? static_cast<std::uint32_t>(claimedEntries) : count, 2, little)});
+    Bytes rationals;
     for (const ExifField& f : fields) {
-        put16(p, f.tag, little);
-        put16(p, f.type, little);
-        put32(p, f.count, little);
-        if (f.type == 5) {
-            put32(p, next, little);
-            next += 8;
-        } else if (f.type == 3) {
-            // A SHORT stands in the first two bytes of the value field.
-            put16(p, f.value, little);
-            put16(p, 0, little);
-        } else {
-            put32(p, f.value, little);
-        }
+        // Rationals follow the IFD; a SHORT stands in the first two bytes of the value field.
+        const std::uint32_t value = f.type == 5 ? 8 + 2 + 12 * count + 4 + static_cast<std::uint32_t>(rationals.size())
+                                    : f.type == 3 && !little ? f.value << 16
+                                                             : f.value;
+        add(p, {num(f.tag, 2, little), num(f.type, 2, little), num(f.count, 4, little), num(value, 4, little)});
+        if (f.type == 5)
+            add(rationals, {num(f.numerator, 4, little), num(f.denominator, 4, little)});
     }
-    put32(p, 0, little);  // no next IFD
-    for (const ExifField& f : fields) {
-        if (f.type == 5) {
-            put32(p, f.numerator, little);
-            put32(p, f.denominator, little);
-        }
-    }
-    return p;
+    return cat({p, num(0, 4), rationals});
 }
 
 Bytes photoshopResolution(std::uint32_t xFixed, std::uint16_t xUnit, std::uint32_t yFixed, std::uint16_t yUnit)
 {
-    Bytes d;
-    put32(d, xFixed);
-    put16(d, xUnit);
-    put16(d, 1);
-    put32(d, yFixed);
-    put16(d, yUnit);
-    put16(d, 1);
-    return d;
+    return cat({num(xFixed, 4), num(xUnit, 2), num(1, 2), num(yFixed, 4), num(yUnit, 2), num(1, 2)});
 }
 
 Bytes photoshopPayload(const std::vector<PhotoshopBlock>& blocks)
 {
-    Bytes p;
-    putText(p, std::string("Photoshop 3.0\0", 14));
-    for (const PhotoshopBlock& b : blocks) {
-        putText(p, b.signature);
-        put16(p, b.id);
-        p.push_back(static_cast<unsigned char>(b.name.size()));
-        putText(p, b.name);
-        if (b.name.size() % 2 == 0)
-            p.push_back(0);
-        put32(p, static_cast<std::uint32_t>(b.data.size()));
-        p.insert(p.end(), b.data.begin(), b.data.end());
-        if (b.data.size() % 2 == 1)
-            p.push_back(0);
-    }
+    Bytes p = text(std::string("Photoshop 3.0\0", 14));
+    for (const PhotoshopBlock& b : blocks)
+        add(p, {text(b.signature), num(b.id, 2), num(b.name.size(), 1), text(b.name), Bytes(b.name.size() % 2 ? 0 : 1),
+                num(b.data.size(), 4), b.data, Bytes(b.data.size() % 2)});
     return p;
 }
 
 JpegStream::JpegStream() : bytes_{0xFF, 0xD8} {}
 
-JpegStream& JpegStream::segment(int code, const Bytes& payload)
-{
-    const Bytes whole = jpegSegment(code, payload);
-    bytes_.insert(bytes_.end(), whole.begin(), whole.end());
-    return *this;
-}
+JpegStream& JpegStream::segment(int code, const Bytes& payload) { return raw(jpegSegment(code, payload)); }
 
 JpegStream& JpegStream::raw(const Bytes& bytes)
 {
-    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+    add(bytes_, {bytes});
     return *this;
 }
 
-JpegStream& JpegStream::marker(int code)
-{
-    bytes_.push_back(0xFF);
-    bytes_.push_back(static_cast<unsigned char>(code));
-    return *this;
-}
+JpegStream& JpegStream::marker(int code) { return raw({0xFF, static_cast<unsigned char>(code)}); }
 
 Bytes jpegSegment(int code, const Bytes& payload)
 {
-    Bytes s{0xFF, static_cast<unsigned char>(code)};
-    put16(s, static_cast<unsigned>(payload.size() + 2));
-    s.insert(s.end(), payload.begin(), payload.end());
-    return s;
+    return cat({{0xFF, static_cast<unsigned char>(code)}, num(payload.size() + 2, 2), payload});
 }
 
 Bytes replaceJpegRecords(const Bytes& jpeg, const Bytes& segments)
 {
-    Bytes out{0xFF, 0xD8};
-    out.insert(out.end(), segments.begin(), segments.end());
+    Bytes out = cat({{0xFF, 0xD8}, segments});
     std::size_t p = 2;
-    while (p + 4 <= jpeg.size() && jpeg[p] == 0xFF) {
-        const int code = jpeg[p + 1];
-        const std::size_t length = static_cast<std::size_t>(jpeg[p + 2] << 8 | jpeg[p + 3]);
-        if (code == 0xDA)
-            break;
-        if (code < 0xE0 || code > 0xEF)
-            out.insert(out.end(), jpeg.begin() + static_cast<long>(p),
-                       jpeg.begin() + static_cast<long>(p + 2 + length));
-        p += 2 + length;
+    while (p + 4 <= jpeg.size() && jpeg[p] == 0xFF && jpeg[p + 1] != 0xDA) {
+        const std::size_t end = p + 2 + static_cast<std::size_t>(jpeg[p + 2] << 8 | jpeg[p + 3]);
+        if (jpeg[p + 1] < 0xE0 || jpeg[p + 1] > 0xEF)
+            out.insert(out.end(), jpeg.begin() + static_cast<long>(p), jpeg.begin() + static_cast<long>(end));
+        p = end;
     }
     out.insert(out.end(), jpeg.begin() + static_cast<long>(p), jpeg.end());
     return out;
@@ -176,90 +118,70 @@ Bytes replaceJpegRecords(const Bytes& jpeg, const Bytes& segments)
 
 unsigned char patternSample(int x, int y, int c) { return static_cast<unsigned char>(x * 7 + y * 13 + c * 61 + 5); }
 
-bool writeImageData(const std::string& path, const OIIO::ImageSpec& spec, const Bytes& samples)
-{
-    auto out = OIIO::ImageOutput::create(path);
-    if (!out)
-        return OIIO::geterror(), false;
-    // The samples are unassociated: the writer must not divide colour by alpha.
-    OIIO::ImageSpec unassociated = spec;
-    unassociated.attribute("oiio:UnassociatedAlpha", 1);
-    if (!out->open(path, unassociated))
-        return out->geterror(), false;
-    const bool written = out->write_image(OIIO::TypeUInt8, samples.data());
-    out->geterror();
-    return out->close() && written;
-}
-
 bool writeImage(const std::string& path, const OIIO::ImageSpec& spec, unsigned char (*sample)(int, int, int))
 {
-    Bytes samples(static_cast<std::size_t>(spec.width) * spec.height * spec.nchannels);
-    std::size_t i = 0;
+    Bytes samples;
     for (int y = 0; y < spec.height; ++y)
         for (int x = 0; x < spec.width; ++x)
             for (int c = 0; c < spec.nchannels; ++c)
-                samples[i++] = sample(x, y, c);
-    return writeImageData(path, spec, samples);
+                samples.push_back(sample(x, y, c));
+    auto out = OIIO::ImageOutput::create(path);
+    // The samples are unassociated: the writer must not divide colour by alpha.
+    OIIO::ImageSpec unassociated = spec;
+    unassociated.attribute("oiio:UnassociatedAlpha", 1);
+    const bool written = out && out->open(path, unassociated) && out->write_image(OIIO::TypeUInt8, samples.data());
+    OIIO::geterror();
+    return out && (out->geterror(), out->close()) && written;
+}
+
+Bytes writtenBytes(const std::string& name, const OIIO::ImageSpec& spec, unsigned char (*sample)(int, int, int))
+{
+    char folder[] = "/tmp/trx-written-XXXXXX";
+    if (!mkdtemp(folder))
+        return {};
+    const std::string path = std::string(folder) + "/" + name;
+    Bytes bytes;
+    if (writeImage(path, spec, sample)) {
+        std::ifstream in(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    std::remove(path.c_str());
+    rmdir(folder);
+    return bytes;
+}
+
+Bytes patternSamples(int width, int height, int first, int end)
+{
+    Bytes out;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = first; c < end; ++c)
+                out.push_back(patternSample(x, y, c));
+    return out;
 }
 
 Bytes psdFile(int width, int height, int mode, const std::vector<Bytes>& planes, const Bytes& resolution,
               const Bytes& colourModeData, int transparentIndex)
 {
-    Bytes f;
-    putText(f, "8BPS");
-    put16(f, 1);
-    f.insert(f.end(), 6, 0);
-    put16(f, static_cast<unsigned>(planes.size()));
-    put32(f, static_cast<std::uint32_t>(height));
-    put32(f, static_cast<std::uint32_t>(width));
-    put16(f, mode == 0 ? 1 : 8);
-    put16(f, static_cast<unsigned>(mode));
-    put32(f, static_cast<std::uint32_t>(colourModeData.size()));
-    f.insert(f.end(), colourModeData.begin(), colourModeData.end());
     Bytes resources;
-    if (transparentIndex >= 0) {
-        putText(resources, "8BIM");
-        put16(resources, 1047);
-        put16(resources, 0);
-        put32(resources, 2);
-        put16(resources, static_cast<unsigned>(transparentIndex));
-    }
-    if (!resolution.empty()) {
-        putText(resources, "8BIM");
-        put16(resources, 1005);
-        put16(resources, 0);  // empty name, padded
-        put32(resources, static_cast<std::uint32_t>(resolution.size()));
-        resources.insert(resources.end(), resolution.begin(), resolution.end());
-    }
-    put32(f, static_cast<std::uint32_t>(resources.size()));
-    f.insert(f.end(), resources.begin(), resources.end());
-    if (mode == 3 ? planes.size() > 3 : planes.size() > 4) {
+    if (!resolution.empty())
+        resources = cat({text("8BIM"), num(1005, 2), num(0, 2), num(resolution.size(), 4), resolution});
+    if (transparentIndex >= 0)
+        add(resources, {text("8BIM"), num(1047, 2), num(0, 2), num(2, 4), num(transparentIndex, 2)});
+    Bytes f = cat({text("8BPS"), num(1, 2), Bytes(6), num(planes.size(), 2), num(height, 4), num(width, 4),
+                   num(mode == 0 ? 1 : 8, 2), num(mode, 2), num(colourModeData.size(), 4), colourModeData,
+                   num(resources.size(), 4), resources});
+    if (planes.size() > (mode == 3 ? 3u : 4u)) {
         // A negative layer count says the first extra channel is the merged image's
-        // transparency; one empty layer follows.
-        Bytes layers;
-        put16(layers, 0xFFFF);
-        layers.insert(layers.end(), 16, 0);  // bounds
-        put16(layers, 0);                    // no channels
-        putText(layers, "8BIMnorm");
-        layers.insert(layers.end(), {255, 0, 0, 0});
-        put32(layers, 12);
-        put32(layers, 0);                           // mask data
-        put32(layers, 0);                           // blending ranges
-        layers.insert(layers.end(), {0, 0, 0, 0});  // empty name padded to 4
-        if (layers.size() % 2)
-            layers.push_back(0);
-        Bytes info;
-        put32(info, static_cast<std::uint32_t>(layers.size()));
-        info.insert(info.end(), layers.begin(), layers.end());
-        put32(info, 0);  // global mask
-        put32(f, static_cast<std::uint32_t>(info.size()));
-        f.insert(f.end(), info.begin(), info.end());
+        // transparency; one empty layer (no channels, padded empty name) follows.
+        const Bytes layers = cat({num(0xFFFF, 2), Bytes(18), text("8BIMnorm"), {255, 0, 0, 0}, num(12, 4), Bytes(12)});
+        add(f, {num(layers.size() + 8, 4), num(layers.size(), 4), layers, num(0, 4)});
     } else {
-        put32(f, 0);  // layer and mask information
+        add(f, {num(0, 4)});  // no layer and mask information
     }
-    put16(f, 0);  // raw image data
+    add(f, {num(0, 2)});  // raw image data
     for (const Bytes& plane : planes)
-        f.insert(f.end(), plane.begin(), plane.end());
+        add(f, {plane});
     return f;
 }
 
@@ -268,63 +190,44 @@ Bytes tiffFile(std::uint32_t width, std::uint32_t height, int channels, const By
 {
     const std::uint32_t strips = height == 0 ? 0 : (height + rowsPerStrip - 1) / rowsPerStrip;
     const std::uint64_t rowBytes = std::uint64_t(width) * static_cast<std::uint64_t>(channels);
-    struct Entry {
-        std::uint16_t tag, type;
-        std::uint32_t count, value;
-    };
-    const std::uint16_t kShort = 3, kLong = 4;
-    const std::uint32_t entryCount = 10;
-    const std::uint32_t ifdEnd = 8 + 2 + 12 * entryCount + 4;
-    const std::uint32_t bitsAt = ifdEnd;
-    const std::uint32_t offsetsAt = bitsAt + 2 * static_cast<std::uint32_t>(channels);
-    const std::uint32_t countsAt = offsetsAt + 4 * strips;
+    const auto n = static_cast<std::uint32_t>(channels);
+    // The directory of 10 entries, then bits per sample, strip offsets and strip sizes.
+    const std::uint32_t bitsAt = 8 + 2 + 12 * 10 + 4, offsetsAt = bitsAt + 2 * n, countsAt = offsetsAt + 4 * strips;
     const std::uint32_t dataAt = countsAt + 4 * strips;
-    const std::vector<Entry> entries{
-        {256, kLong, 1, width},
-        {257, kLong, 1, height},
-        {258, kShort, static_cast<std::uint32_t>(channels), channels > 2 ? bitsAt : 8u},
-        {259, kShort, 1, 1},
-        {262, kShort, 1, channels >= 3 ? 2u : 1u},
-        {273, kLong, strips, strips == 1 ? dataAt : offsetsAt},
-        {277, kShort, 1, static_cast<std::uint32_t>(channels)},
-        {278, kLong, 1, rowsPerStrip},
-        {279, kLong, strips, strips == 1 ? static_cast<std::uint32_t>(rowBytes * height) : countsAt},
-        {284, kShort, 1, 1},
-    };
-    Bytes f{'M', 'M', 0, 42};
-    put32(f, 8);
-    put16(f, entryCount);
-    for (const Entry& e : entries) {
-        put16(f, e.tag);
-        put16(f, e.type);
-        put32(f, e.count);
-        if (e.type == kShort && e.count == 1) {
-            put16(f, e.value);
-            put16(f, 0);
-        } else if (e.type == kShort && e.count == 2) {
-            put16(f, 8);
-            put16(f, 8);
-        } else {
-            put32(f, e.value);
-        }
-    }
-    put32(f, 0);
-    for (int c = 0; c < channels; ++c)
-        put16(f, 8);
-    std::uint32_t offset = dataAt;
-    Bytes counts;
+    Bytes offsets, counts;
     for (std::uint32_t s = 0; s < strips; ++s) {
-        const std::uint32_t rows = std::min(rowsPerStrip, height - s * rowsPerStrip);
-        const auto bytes = static_cast<std::uint32_t>(rows * rowBytes);
-        put32(f, offset);
-        put32(counts, bytes);
-        offset += bytes;
+        const std::uint64_t bytes = std::min(rowsPerStrip, height - s * rowsPerStrip) * rowBytes;
+        add(offsets, {num(dataAt + s * rowsPerStrip * rowBytes, 4)});
+        add(counts, {num(bytes, 4)});
     }
-    f.insert(f.end(), counts.begin(), counts.end());
-    if (strips == 1)
-        f.resize(dataAt);
-    f.insert(f.end(), samples.begin(), samples.end());
-    return f;
+    const auto shortEntry = [](unsigned tag, std::uint32_t count, std::uint32_t value) {
+        return cat(
+            {num(tag, 2), num(3, 2), num(count, 4), count == 2 ? cat({num(8, 2), num(8, 2)}) : num(value << 16, 4)});
+    };
+    const auto longEntry = [](unsigned tag, std::uint32_t count, std::uint32_t value) {
+        return cat({num(tag, 2), num(4, 2), num(count, 4), num(value, 4)});
+    };
+    Bytes f = cat({text("MM"), num(42, 2), num(8, 4), num(10, 2), longEntry(256, 1, width), longEntry(257, 1, height),
+                   n > 2 ? cat({num(258, 2), num(3, 2), num(n, 4), num(bitsAt, 4)}) : shortEntry(258, n, 8),
+                   shortEntry(259, 1, 1), shortEntry(262, 1, n >= 3 ? 2 : 1),
+                   longEntry(273, strips, strips == 1 ? dataAt : offsetsAt), shortEntry(277, 1, n),
+                   longEntry(278, 1, rowsPerStrip),
+                   longEntry(279, strips, strips == 1 ? static_cast<std::uint32_t>(rowBytes * height) : countsAt),
+                   shortEntry(284, 1, 1), num(0, 4)});
+    for (std::uint32_t c = 0; c < n; ++c)
+        add(f, {num(8, 2)});
+    return cat({f, offsets, counts, samples});
+}
+
+Bytes bmpFile(int infoBytes, std::uint32_t width, std::uint32_t height, int bits, int compression, const Bytes& data)
+{
+    const auto at = static_cast<std::uint32_t>(14 + infoBytes);
+    const Bytes info = infoBytes == 12
+                           ? cat({num(width, 2, true), num(height, 2, true), num(1, 2, true), num(bits, 2, true)})
+                           : cat({num(width, 4, true), num(height, 4, true), num(1, 2, true), num(bits, 2, true),
+                                  num(compression, 4, true), Bytes(20)});
+    return cat(
+        {text("BM"), num(at + data.size(), 4, true), Bytes(4), num(at, 4, true), num(infoBytes, 4, true), info, data});
 }
 
 Bytes libjpegFile(const JpegRecipe& r)
@@ -398,22 +301,6 @@ Bytes libjpegSamples(const Bytes& jpeg, int& components)
     jpeg_destroy_decompress(&d);
     if (!decoded)
         samples.clear();
-    return samples;
-}
-
-Bytes oiioSamples(const std::string& path, int& width, int& height, int& channels)
-{
-    auto in = openReader(path);
-    if (!in)
-        return {};
-    const OIIO::ImageSpec& spec = in->spec();
-    width = spec.width;
-    height = spec.height;
-    channels = spec.nchannels;
-    Bytes samples(static_cast<std::size_t>(width) * height * channels);
-    if (!in->read_image(0, 0, 0, channels, OIIO::TypeUInt8, samples.data()))
-        samples.clear();
-    in->geterror();
     return samples;
 }
 

@@ -68,12 +68,17 @@ unsigned char patternSample(int x, int y, int c);
 // spec's format). Returns false when the writer refuses.
 bool writeImage(const std::string& path, const OIIO::ImageSpec& spec,
                 unsigned char (*sample)(int x, int y, int c) = patternSample);
-// The same, with the samples given interleaved.
-bool writeImageData(const std::string& path, const OIIO::ImageSpec& spec, const Bytes& samples);
+
+// The bytes OpenImageIO writes for `spec` under `name` (its extension picks the
+// writer), from `sample`; empty when it refuses.
+Bytes writtenBytes(const std::string& name, const OIIO::ImageSpec& spec,
+                   unsigned char (*sample)(int x, int y, int c) = patternSample);
+// patternSample of channels [first, end) of every pixel, interleaved.
+Bytes patternSamples(int width, int height, int first, int end);
 
 // A raw (uncompressed) PSD of 8-bit planes. `mode` 3 is RGB, 4 CMYK; `planes` holds
 // one plane of width x height bytes per channel. `resolution` (when not empty) is
-// stored as image resource 1005. Mode 0 (bitmap) takes planes of 1 bit per pixel, rows
+// stored as image resource 1005, ahead of the others. Mode 0 (bitmap) takes planes of 1 bit per pixel, rows
 // padded to whole bytes; mode 2 (indexed) takes its colour table as `colourModeData`,
 // and a `transparentIndex` of 0 to 255 is stored as image resource 1047.
 Bytes psdFile(int width, int height, int mode, const std::vector<Bytes>& planes, const Bytes& resolution = {},
@@ -83,6 +88,10 @@ Bytes psdFile(int width, int height, int mode, const std::vector<Bytes>& planes,
 // file cuts only pixel data. `samples` may be shorter than the image claims.
 Bytes tiffFile(std::uint32_t width, std::uint32_t height, int channels, const Bytes& samples,
                std::uint32_t rowsPerStrip);
+
+// A BMP of `bits` bits per pixel with `data` as its pixels. `infoBytes` 12 writes the
+// core header of OS/2 (no compression field), 40 the common one.
+Bytes bmpFile(int infoBytes, std::uint32_t width, std::uint32_t height, int bits, int compression, const Bytes& data);
 
 // --- JPEG made and read by libjpeg alone -------------------------------------------
 
@@ -104,9 +113,5 @@ Bytes libjpegFile(const JpegRecipe& recipe);
 // The samples libjpeg decodes (four-component files as stored CMYK), interleaved; empty
 // when libjpeg refuses the bytes.
 Bytes libjpegSamples(const Bytes& jpeg, int& components);
-
-// Interleaved 8-bit samples of every channel as OpenImageIO alone reads the file with
-// the library's reader configuration.
-Bytes oiioSamples(const std::string& path, int& width, int& height, int& channels);
 
 }  // namespace trxtest
