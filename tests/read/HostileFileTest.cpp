@@ -113,8 +113,8 @@ TEST(HostileFile, EveryCutAndFlipOpensOrFailsWithItsLines)
     addDamaged(files, "a.psd", psdFile(24, 16, 3, std::vector<Bytes>(4, Bytes(24 * 16, 0x80))), 120);
     addDamaged(files, "a.gif", writtenBytes("a.gif", spec), 100);
     addDamaged(files, "a.bmp", writtenBytes("a.bmp", spec), 80);
-    // CMYK and YCCK files go to the library's own reader.
-    addDamaged(files, "cmyk.jpg", libjpegFile({JpegColour::AdobeCmyk, 24, 16}), 200);
+    // Four-component files go to the library's own reader; its error paths do not
+    // depend on the colour transform, and progression with restarts reaches the most.
     addDamaged(files, "ycck.jpg", libjpegFile({JpegColour::Ycck, 24, 16, 1, 300, 300, {}, {}, 2, true}), 200);
     EXPECT_EXIT(openAll(leaky, false), ::testing::ExitedWithCode(0), "");
     EXPECT_EXIT(openAll(files, true), ::testing::ExitedWithCode(0), "");
@@ -140,14 +140,11 @@ TEST(HostileFile, HeadersBeyondReasonAreRefused)
          L"of 715827883 x 1 pixels cannot be read: a line longer than 2147483647 bytes"},
         {"huge.bmp", bmpFile(40, 100000, 100000, 24, 0, Bytes(64, 0x5A)), -1},
         {"huge.psd", psdFile(100000, 100000, 3, planes), -1},
-        {"huge.tif", tiffFile(100000, 100000, 3, patternSamples(8, 8, 0, 3), 1), -1},
         // A flipped colour mode byte (3 to 0xFC) crashed OpenImageIO's PSD reader.
         {"unknown mode.psd", patched(25, {0xFC}), 1},
         // Colour mode data beyond the file: found by fuzzing, 1 GiB allocated and cleared.
         {"mode data 1 GiB.dat", patched(26, {0x40, 0, 0, 0}), 1},
-        {"mode data 4 GiB.psd", patched(26, {0xFF, 0xFF, 0xFF, 0xFF}), 1},
         {"mode data one byte beyond.psd", patched(29, {static_cast<unsigned char>(psd.size() - 29)}), 1},
-        {"fuzz, mode 77 and 1.3 GB.psd", patched(24, {0, 0x4D, 0x4D, 0x4D, 0x4D, 0x04}), 1},
     };
     // OpenImageIO's BMP reader crashed on run-length compression of more than 8 bits.
     for (int bits : {16, 24, 32})
@@ -155,9 +152,7 @@ TEST(HostileFile, HeadersBeyondReasonAreRefused)
             files.push_back({"rle" + std::to_string(compression) + " of " + std::to_string(bits) + " bits.bmp",
                              bmpFile(40, 7, 5, bits, compression, Bytes(140, 0x83)), 1});
     EXPECT_EXIT(openAll(files, true), ::testing::ExitedWithCode(0), "");
-    const std::vector<Hostile> foreign = {{"version 7.bin", patched(5, {7}), -1},
-                                          {"version 7.psd", patched(5, {7}), -1},
-                                          {"version 7.jpg", patched(5, {7}), -1},
-                                          {"text.png", {'h', 'i'}, -1}};
+    const std::vector<Hostile> foreign = {
+        {"version 7.bin", patched(5, {7}), -1}, {"version 7.jpg", patched(5, {7}), -1}, {"text.png", {'h', 'i'}, -1}};
     EXPECT_EXIT(openAll(foreign, false, true), ::testing::ExitedWithCode(0), "");
 }

@@ -1,15 +1,10 @@
 #include "support/ReadFiles.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-
-#include <unistd.h>
 
 #include "platform/LibjpegErrors.h"
+#include "support/TestSupport.h"
 
 namespace trxtest {
 namespace {
@@ -25,16 +20,11 @@ Bytes num(std::uint64_t v, int count, bool little = false)
 
 Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-void add(Bytes& out, std::initializer_list<Bytes> parts)
-{
-    for (const Bytes& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-}
-
 Bytes cat(std::initializer_list<Bytes> parts)
 {
     Bytes out;
-    add(out, parts);
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
     return out;
 }
 
@@ -64,9 +54,9 @@ Bytes exifPayload(bool little, const std::vector<ExifField>& fields, int claimed
         const std::uint32_t value = f.type == 5 ? 8 + 2 + 12 * count + 4 + static_cast<std::uint32_t>(rationals.size())
                                     : f.type == 3 && !little ? f.value << 16
                                                              : f.value;
-        add(p, {num(f.tag, 2, little), num(f.type, 2, little), num(f.count, 4, little), num(value, 4, little)});
+        p = cat({p, num(f.tag, 2, little), num(f.type, 2, little), num(f.count, 4, little), num(value, 4, little)});
         if (f.type == 5)
-            add(rationals, {num(f.numerator, 4, little), num(f.denominator, 4, little)});
+            rationals = cat({rationals, num(f.numerator, 4, little), num(f.denominator, 4, little)});
     }
     return cat({p, num(0, 4), rationals});
 }
@@ -80,8 +70,8 @@ Bytes photoshopPayload(const std::vector<PhotoshopBlock>& blocks)
 {
     Bytes p = text(std::string("Photoshop 3.0\0", 14));
     for (const PhotoshopBlock& b : blocks)
-        add(p, {text(b.signature), num(b.id, 2), num(b.name.size(), 1), text(b.name), Bytes(b.name.size() % 2 ? 0 : 1),
-                num(b.data.size(), 4), b.data, Bytes(b.data.size() % 2)});
+        p = cat({p, text(b.signature), num(b.id, 2), num(b.name.size(), 1), text(b.name),
+                 Bytes(b.name.size() % 2 ? 0 : 1), num(b.data.size(), 4), b.data, Bytes(b.data.size() % 2)});
     return p;
 }
 
@@ -91,7 +81,7 @@ JpegStream& JpegStream::segment(int code, const Bytes& payload) { return raw(jpe
 
 JpegStream& JpegStream::raw(const Bytes& bytes)
 {
-    add(bytes_, {bytes});
+    bytes_ = cat({bytes_, bytes});
     return *this;
 }
 
@@ -136,18 +126,9 @@ bool writeImage(const std::string& path, const OIIO::ImageSpec& spec, unsigned c
 
 Bytes writtenBytes(const std::string& name, const OIIO::ImageSpec& spec, unsigned char (*sample)(int, int, int))
 {
-    char folder[] = "/tmp/trx-written-XXXXXX";
-    if (!mkdtemp(folder))
-        return {};
-    const std::string path = std::string(folder) + "/" + name;
-    Bytes bytes;
-    if (writeImage(path, spec, sample)) {
-        std::ifstream in(path, std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), {});
-    }
-    std::remove(path.c_str());
-    rmdir(folder);
-    return bytes;
+    const TempDir dir;
+    const std::string path = dir.file(name);
+    return writeImage(path, spec, sample) ? readFile(path) : Bytes();
 }
 
 Bytes patternSamples(int width, int height, int first, int end)
@@ -167,7 +148,7 @@ Bytes psdFile(int width, int height, int mode, const std::vector<Bytes>& planes,
     if (!resolution.empty())
         resources = cat({text("8BIM"), num(1005, 2), num(0, 2), num(resolution.size(), 4), resolution});
     if (transparentIndex >= 0)
-        add(resources, {text("8BIM"), num(1047, 2), num(0, 2), num(2, 4), num(transparentIndex, 2)});
+        resources = cat({resources, text("8BIM"), num(1047, 2), num(0, 2), num(2, 4), num(transparentIndex, 2)});
     Bytes f = cat({text("8BPS"), num(1, 2), Bytes(6), num(planes.size(), 2), num(height, 4), num(width, 4),
                    num(mode == 0 ? 1 : 8, 2), num(mode, 2), num(colourModeData.size(), 4), colourModeData,
                    num(resources.size(), 4), resources});
@@ -175,13 +156,13 @@ Bytes psdFile(int width, int height, int mode, const std::vector<Bytes>& planes,
         // A negative layer count says the first extra channel is the merged image's
         // transparency; one empty layer (no channels, padded empty name) follows.
         const Bytes layers = cat({num(0xFFFF, 2), Bytes(18), text("8BIMnorm"), {255, 0, 0, 0}, num(12, 4), Bytes(12)});
-        add(f, {num(layers.size() + 8, 4), num(layers.size(), 4), layers, num(0, 4)});
+        f = cat({f, num(layers.size() + 8, 4), num(layers.size(), 4), layers, num(0, 4)});
     } else {
-        add(f, {num(0, 4)});  // no layer and mask information
+        f = cat({f, num(0, 4)});  // no layer and mask information
     }
-    add(f, {num(0, 2)});  // raw image data
+    f = cat({f, num(0, 2)});  // raw image data
     for (const Bytes& plane : planes)
-        add(f, {plane});
+        f = cat({f, plane});
     return f;
 }
 
@@ -197,25 +178,23 @@ Bytes tiffFile(std::uint32_t width, std::uint32_t height, int channels, const By
     Bytes offsets, counts;
     for (std::uint32_t s = 0; s < strips; ++s) {
         const std::uint64_t bytes = std::min(rowsPerStrip, height - s * rowsPerStrip) * rowBytes;
-        add(offsets, {num(dataAt + s * rowsPerStrip * rowBytes, 4)});
-        add(counts, {num(bytes, 4)});
+        offsets = cat({offsets, num(dataAt + s * rowsPerStrip * rowBytes, 4)});
+        counts = cat({counts, num(bytes, 4)});
     }
     const auto shortEntry = [](unsigned tag, std::uint32_t count, std::uint32_t value) {
-        return cat(
-            {num(tag, 2), num(3, 2), num(count, 4), count == 2 ? cat({num(8, 2), num(8, 2)}) : num(value << 16, 4)});
+        return cat({num(tag, 2), num(3, 2), num(count, 4), num(value << 16, 4)});
     };
     const auto longEntry = [](unsigned tag, std::uint32_t count, std::uint32_t value) {
         return cat({num(tag, 2), num(4, 2), num(count, 4), num(value, 4)});
     };
     Bytes f = cat({text("MM"), num(42, 2), num(8, 4), num(10, 2), longEntry(256, 1, width), longEntry(257, 1, height),
-                   n > 2 ? cat({num(258, 2), num(3, 2), num(n, 4), num(bitsAt, 4)}) : shortEntry(258, n, 8),
-                   shortEntry(259, 1, 1), shortEntry(262, 1, n >= 3 ? 2 : 1),
-                   longEntry(273, strips, strips == 1 ? dataAt : offsetsAt), shortEntry(277, 1, n),
-                   longEntry(278, 1, rowsPerStrip),
+                   cat({num(258, 2), num(3, 2), num(n, 4), num(bitsAt, 4)}), shortEntry(259, 1, 1),
+                   shortEntry(262, 1, 2), longEntry(273, strips, strips == 1 ? dataAt : offsetsAt),
+                   shortEntry(277, 1, n), longEntry(278, 1, rowsPerStrip),
                    longEntry(279, strips, strips == 1 ? static_cast<std::uint32_t>(rowBytes * height) : countsAt),
                    shortEntry(284, 1, 1), num(0, 4)});
     for (std::uint32_t c = 0; c < n; ++c)
-        add(f, {num(8, 2)});
+        f = cat({f, num(8, 2)});
     return cat({f, offsets, counts, samples});
 }
 
@@ -232,7 +211,6 @@ Bytes bmpFile(int infoBytes, std::uint32_t width, std::uint32_t height, int bits
 
 Bytes libjpegFile(const JpegRecipe& r)
 {
-    const bool cmyk = r.colour != JpegColour::Rgb;
     jpeg_compress_struct c{};
     jpeg_error_mgr errors;
     c.err = jpeg_std_error(&errors);  // a recipe libjpeg refuses is a broken test: it may end it
@@ -242,8 +220,8 @@ Bytes libjpegFile(const JpegRecipe& r)
     jpeg_mem_dest(&c, &out, &size);
     c.image_width = static_cast<JDIMENSION>(r.width);
     c.image_height = static_cast<JDIMENSION>(r.height);
-    c.input_components = cmyk ? 4 : 3;
-    c.in_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+    c.input_components = 4;
+    c.in_color_space = JCS_CMYK;
     jpeg_set_defaults(&c);
     jpeg_set_quality(&c, 90, TRUE);
     if (r.colour == JpegColour::Ycck)
@@ -286,9 +264,7 @@ Bytes libjpegSamples(const Bytes& jpeg, int& components)
     const bool decoded = guarded(errors, [&] {
         jpeg_create_decompress(&d);
         jpeg_mem_src(&d, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
-        jpeg_read_header(&d, TRUE);
-        if (d.num_components == 4)
-            d.out_color_space = JCS_CMYK;
+        jpeg_read_header(&d, TRUE);  // four components decode to CMYK by default
         jpeg_start_decompress(&d);
         samples.resize(static_cast<std::size_t>(d.output_width) * d.output_height * d.output_components);
         while (d.output_scanline < d.output_height) {

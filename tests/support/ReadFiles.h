@@ -84,7 +84,7 @@ Bytes patternSamples(int width, int height, int first, int end);
 Bytes psdFile(int width, int height, int mode, const std::vector<Bytes>& planes, const Bytes& resolution = {},
               const Bytes& colourModeData = {}, int transparentIndex = -1);
 
-// An uncompressed, chunky 8-bit TIFF whose directory comes first, so that cutting the
+// An uncompressed, chunky 8-bit RGB TIFF (3 or 4 channels) whose directory comes first, so that cutting the
 // file cuts only pixel data. `samples` may be shorter than the image claims.
 Bytes tiffFile(std::uint32_t width, std::uint32_t height, int channels, const Bytes& samples,
                std::uint32_t rowsPerStrip);
@@ -95,7 +95,7 @@ Bytes bmpFile(int infoBytes, std::uint32_t width, std::uint32_t height, int bits
 
 // --- JPEG made and read by libjpeg alone -------------------------------------------
 
-enum class JpegColour { AdobeCmyk, Ycck, PlainCmyk, Rgb };  // PlainCmyk: no Adobe marker
+enum class JpegColour { AdobeCmyk, Ycck, PlainCmyk };  // PlainCmyk: no Adobe marker
 struct JpegRecipe {
     JpegColour colour = JpegColour::AdobeCmyk;
     int width = 16;
@@ -108,7 +108,7 @@ struct JpegRecipe {
     int restartRows = 0;
     bool progressive = false;
 };
-// Samples from patternSample, quality 90.
+// Four-component samples from patternSample, quality 90.
 Bytes libjpegFile(const JpegRecipe& recipe);
 // The samples libjpeg decodes (four-component files as stored CMYK), interleaved; empty
 // when libjpeg refuses the bytes.
