@@ -48,8 +48,7 @@ TEST(Containers, GrowthRulesAndWhatComesBack)
         EXPECT_EQ(capacityOf<std::uint32_t>(&buffer, 0), bufferCapacity);
         ASSERT_EQ(stream.GetPos() + buffer.GetDataSize(), 2 * length);
     }
-    const int reads[][2] = {{0, 1},    {0, 4},    {0, 5121}, {0, 5122}, {5118, 3},
-                            {5118, 4}, {5121, 1}, {5121, 0}, {-1, 1},   {-5, 0}};
+    const int reads[][2] = {{0, 1}, {0, 5121}, {0, 5122}, {5118, 3}, {5118, 4}, {5121, 1}, {-1, 1}, {-5, 0}};
     for (const auto& [offset, count] : reads) {
         SCOPED_TRACE(std::to_string(count) + " at " + std::to_string(offset));
         const bool inside = offset >= 0 && offset + count <= static_cast<int>(length);
