@@ -1,7 +1,5 @@
 #include "support/WriteFiles.h"
 
-#include <OpenImageIO/filesystem.h>
-
 #include <cstring>
 
 #include "image/ImageImpl.h"
@@ -32,17 +30,13 @@ TarvexImage makeImage(bool cmyk, bool alpha, int columns, int rows, const ByteAt
     return image;
 }
 
-Decoded decodeBytes(const std::string& name, const void* bytes, std::size_t size)
+Decoded decodeFile(const std::string& path)
 {
     OIIO::ImageSpec config;
     config.attribute("oiio:RawColor", 1);
     config.attribute("oiio:UnassociatedAlpha", 1);
-    OIIO::Filesystem::IOMemReader proxy(bytes, size);
-    void* pointer = &proxy;  // OpenImageIO 2.4 takes a reading proxy only through the configuration
-    if (bytes)
-        config.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &pointer);
     Decoded out;
-    auto in = OIIO::ImageInput::open(name, &config);
+    auto in = OIIO::ImageInput::open(path, &config);
     out.spec = in ? in->spec() : out.spec;
     out.pixels.resize(out.spec.image_pixels() * out.spec.nchannels);
     out.ok = in && in->read_image(0, 0, 0, out.spec.nchannels, OIIO::TypeDesc::UINT8, out.pixels.data());
@@ -52,28 +46,9 @@ Decoded decodeBytes(const std::string& name, const void* bytes, std::size_t size
     return out;
 }
 
-std::vector<unsigned char> cmykAsRgb(const std::vector<unsigned char>& pixels, bool alpha)
-{
-    std::vector<unsigned char> rgb;
-    for (std::size_t p = 0; p + (alpha ? 5 : 4) <= pixels.size(); p += alpha ? 5 : 4) {
-        for (int c = 0; c < 3; ++c)
-            rgb.push_back(static_cast<unsigned char>(((255 - pixels[p + c]) * (255 - pixels[p + 3]) * 2 + 255) / 510));
-        if (alpha)
-            rgb.push_back(pixels[p + 4]);
-    }
-    return rgb;
-}
-
 std::vector<unsigned char> bytesOf(const CBufferStream& stream)
 {
     return {stream.GetBuffer(), stream.GetBuffer() + stream.GetPos()};
-}
-
-std::vector<unsigned char> bytesOf(CAutoBuffer& buffer)
-{
-    std::uint32_t size = 0;
-    const char* bytes = buffer.ReadData(size, 0);
-    return {bytes, bytes + size};
 }
 
 std::vector<unsigned char> rgbProfile()

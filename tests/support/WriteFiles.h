@@ -16,24 +16,17 @@ TarvexImage makeImage(bool cmyk, bool alpha, int columns, int rows, const ByteAt
                       std::vector<unsigned char>* pixels = nullptr);
 
 // Pixels as an independent reader sees them: OpenImageIO with raw colour and
-// unassociated alpha, every channel of every pixel, 8 bits. With `bytes`, those `size`
-// bytes are read as a file named `name`, which then only chooses the format.
+// unassociated alpha, every channel of every pixel, 8 bits.
 struct Decoded {
     bool ok = false;
     OIIO::ImageSpec spec;
     std::vector<unsigned char> pixels;
     std::vector<unsigned char> icc = {};  // the embedded profile, empty for none
 };
-Decoded decodeBytes(const std::string& name, const void* bytes, std::size_t size);
-inline Decoded decodeFile(const std::string& path) { return decodeBytes(path, nullptr, 0); }
+Decoded decodeFile(const std::string& path);
 
-// `pixels` (C, M, Y, K and, with `alpha`, A per pixel) as Pillow's convert("RGB") gives
-// them, (255 - C)(255 - K) / 255 rounded to nearest and so on, alpha kept after them.
-std::vector<unsigned char> cmykAsRgb(const std::vector<unsigned char>& pixels, bool alpha);
-
-// The bytes a memory target holds.
+// The bytes a stream holds.
 std::vector<unsigned char> bytesOf(const CBufferStream& stream);
-std::vector<unsigned char> bytesOf(CAutoBuffer& buffer);
 
 // A display profile for RGB as libpng accepts it: header, two tags, D50 illuminant.
 std::vector<unsigned char> rgbProfile();

@@ -22,7 +22,7 @@ T capacityOf(const void* container, std::size_t at)
 
 // Each row appends to the stream and buffer of the rows before it; capacities as the
 // growth rules give them. A count past 32 bits reaches the buffer only. Reads stay inside
-// the bytes written; Read always starts at 0; ClearData empties.
+// the bytes written (which pins both lengths); Read always starts at 0; ClearData empties.
 TEST(Containers, GrowthRulesAndWhatComesBack)
 {
     // count, whether it has a source, the stream's and the buffer's capacity after it
@@ -46,10 +46,8 @@ TEST(Containers, GrowthRulesAndWhatComesBack)
         EXPECT_EQ(written, taken);
         EXPECT_EQ(capacityOf<std::uint64_t>(&stream, 2 * sizeof(void*)), streamCapacity);
         EXPECT_EQ(capacityOf<std::uint32_t>(&buffer, 0), bufferCapacity);
-        ASSERT_EQ(stream.GetPos() + buffer.GetDataSize(), 2 * length);
     }
-    const int reads[][2] = {{0, 1},    {0, 4},    {0, 5121}, {0, 5122}, {5118, 3},
-                            {5118, 4}, {5121, 1}, {5121, 0}, {-1, 1},   {-5, 0}};
+    const int reads[][2] = {{0, 1}, {0, 5121}, {0, 5122}, {5118, 3}, {5118, 4}, {5121, 1}, {-1, 1}, {-5, 0}};
     for (const auto& [offset, count] : reads) {
         SCOPED_TRACE(std::to_string(count) + " at " + std::to_string(offset));
         const bool inside = offset >= 0 && offset + count <= static_cast<int>(length);
