@@ -45,8 +45,6 @@ TEST(Log, LineGetsThePrefixAndOneNewline)
         LogMessage(format, name.c_str());
         EXPECT_EQ(log.lines(), std::vector<std::wstring>{line}) << format;
     }
-    LogMessage(L"buffer size: %lul", 10000ul);
-    EXPECT_EQ(log.lines().back(), L"[TRXImage] buffer size: 10000l\n");
 }
 
 TEST(Log, LinesGoToStandardErrorUntilAFunctionIsSet)
