@@ -4,7 +4,6 @@
 
 #include "image/ImageImpl.h"
 #include "support/TestSupport.h"
-#include "trx/Errors.h"
 
 namespace {
 
@@ -41,29 +40,6 @@ TEST(Image, StripsCoverEveryLine)
         EXPECT_EQ(stripsCoverLines(strips, lines, linesPerStrip, lineBytes), covered)
             << lines << " lines of " << lineBytes << ", " << linesPerStrip << " a strip";
     }
-}
-
-// Keeps every note as "text,a,b;" and asks to stop.
-struct WideOnly : TarvexImageProgress {
-    using TarvexImageProgress::progressMonitor;
-    bool progressMonitor(const wchar_t* text, std::int64_t a, std::int64_t b) override
-    {
-        notes += (text ? text : L"(null)") + std::to_wstring(a) + L"," + std::to_wstring(b) + L";";
-        return false;
-    }
-    std::wstring notes;
-};
-
-TEST(Progress, NarrowNotesReachTheWideOverloadConverted)
-{
-    TarvexImageProgress base;
-    EXPECT_TRUE(base.progressMonitor(L"x", -1, 1) && base.progressMonitor("narrow", 1, 2));
-    WideOnly monitor;
-    TarvexImageProgress& asBase = monitor;
-    EXPECT_FALSE(asBase.progressMonitor("\xc3\xa9", 5, 1LL << 40));
-    asBase.progressMonitor(static_cast<const char*>(nullptr), 0, -3);
-    EXPECT_THROW(monitor.progressMonitor("\xc3", 0, 0), trx::TextConversionError);
-    EXPECT_EQ(monitor.notes, L"\u00e95,1099511627776;(null)0,-3;");
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <numeric>
 
 #include "image/ImageImpl.h"
 #include "read/FileSignature.h"
 #include "read/ReadPipeline.h"
+#include "support/OpsImages.h"
 #include "support/ReadFiles.h"
 #include "support/TestSupport.h"
 #include "support/WriteFiles.h"
@@ -12,17 +14,6 @@
 using namespace trxtest;
 
 namespace {
-
-// Every line of the image's colour strips, or of its alpha strips.
-Bytes strips(TarvexImage& image, bool alpha = false)
-{
-    Bytes all;
-    for (int y = 0; y < image.rows(); ++y) {
-        const Bytes line = alpha ? alphaLineBytes(image, y) : lineBytes(image, y);
-        all.insert(all.end(), line.begin(), line.end());
-    }
-    return all;
-}
 
 // Channels [first, end) of every pixel of `pixels` (`n` channels each), each `times` over.
 Bytes pick(const Bytes& pixels, int n, int first, int end, int times = 1)
@@ -183,8 +174,8 @@ TEST_F(ReadPipeline, FilesOpenWithTheirReferencePixels)
                 image.size(image.columns(), image.rows(), (image.rows() + 6) / 7, 7, nullptr, nullptr);
                 ASSERT_TRUE(readPixels(TarvexImageAccess::impl(image)));
             }
-            EXPECT_EQ(strips(image), colour) << linesPerStrip;
-            EXPECT_EQ(strips(image, true), row.alpha ? pick(ref.pixels, n, n - 1, n) : Bytes()) << linesPerStrip;
+            EXPECT_EQ(readLines(image), colour) << linesPerStrip;
+            EXPECT_EQ(readLines(image, true), row.alpha ? pick(ref.pixels, n, n - 1, n) : Bytes()) << linesPerStrip;
         }
         if (row.x >= 0) {
             EXPECT_NEAR(image.xResolution(), row.x, 1e-3);
@@ -217,7 +208,7 @@ TEST_F(ReadPipeline, OpensReplaceWhatTheImageHeld)
     writeFile(later, readFile(plain));
     EXPECT_TRUE(image.read());
     EXPECT_FALSE(image.hasValidData());
-    EXPECT_EQ(strips(image), decodeFile(plain).pixels);
+    EXPECT_EQ(readLines(image), decodeFile(plain).pixels);
     const std::wstring widePath = wide(dir.file("caf")) + L"\u00E9.png", invalid = wide(dir.file("bad")) + L"\xD800";
     EXPECT_TRUE(image.open(widePath) && image.open(widePath.c_str()));
     // A wide path with no UTF-8 form raises the conversion's error out of open.
@@ -237,7 +228,7 @@ TEST_F(ReadPipeline, OpensReplaceWhatTheImageHeld)
     ASSERT_TRUE(image.open(plain));
     trx::MemMapObjectMapper view(host[0]);
     EXPECT_EQ(Bytes(view.get_pucstr(), view.get_pucstr() + 36), Bytes(36, 0));
-    EXPECT_EQ(strips(image), decodeFile(plain).pixels);
+    EXPECT_EQ(readLines(image), decodeFile(plain).pixels);
     EXPECT_TRUE(log.lines().empty());
 }
 
@@ -284,7 +275,9 @@ TEST_F(ReadPipeline, ProfilesAndCopies)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const std::string path = dir.file(row.name), saved = path + ".icc";
-        TarvexImage image = makeRgbImage(5, 4, [](int x, int, int) { return unsigned(x); });
+        Plane pixels(5, 4, 3);
+        std::iota(pixels.bytes.begin(), pixels.bytes.end(), 0);
+        TarvexImage image = makeImage(TarvexImage::colourSpaceRGB, pixels);
         image.iccColourProfile(given);
         if (!row.bytes.empty()) {
             writeFile(path, row.bytes);

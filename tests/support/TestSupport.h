@@ -64,19 +64,6 @@ private:
     std::error_code ignored_;  // a folder that cannot go is left behind
 };
 
-// An RGB image of the given size made with size(), every byte set by `byteAt`.
-inline TarvexImage makeRgbImage(int columns, int rows, unsigned (*byteAt)(int x, int y, int channel))
-{
-    TarvexImage image;
-    image.colourSpace(TarvexImage::colourSpaceRGB);
-    image.size(columns, rows, 0, 0, nullptr, nullptr);
-    TarvexImage::LinePointer line;
-    for (int y = 0; y < rows && image.setupLinePointer(line, y); ++y)
-        for (int i = 0; i < 3 * columns; ++i)
-            line.get_pustr()[i] = static_cast<unsigned char>(byteAt(i / 3, y, i % 3));
-    return image;
-}
-
 // The colour bytes of line y (bytesPerLine() of them); none when there is no line y.
 inline Bytes lineBytes(TarvexImage& image, int y)
 {

@@ -51,8 +51,6 @@ TEST(Trximage, RunsGiveTheLibrarysFilesOrWriteNothing)
         {"convert a.png b.jpg --quality 101", 2, ""},
         {"convert a.png b.jpg --quality -1", 2, ""},
         {"convert a.png b.png c.png", 2, ""},
-        {"convert a.png b.png --resize 10by10", 2, ""},
-        {"convert a.png b.png --attrib =3", 2, ""},
         {"convert a.png sub/link.png sub/hard.png --out-dir .", 2,
          "the output ./a.png is the input a.png\n  the output ./link.png is the input a.png\n"
          "  the output ./hard.png is the input a.png"},
