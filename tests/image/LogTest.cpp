@@ -50,16 +50,10 @@ TEST(Log, LineGetsThePrefixAndOneNewline)
 TEST(Log, LinesGoToStandardErrorUntilAFunctionIsSet)
 {
     TarvexImage::SetLog(nullptr);
-    const wchar_t invalid[] = {L'a', static_cast<wchar_t>(0xD800), L'b', 0};
-    EXPECT_EQ(stderrOf([&] { LogMessage(L"to stderr \u00e9 %ls", invalid); }),
-              "[TRXImage] to stderr \xc3\xa9 a\xef\xbf\xbd"
-              "b\n");
-    {
-        trxtest::LogCapture log;
-        EXPECT_EQ(stderrOf([] { LogMessage(L"to the function"); }), "");
-        EXPECT_EQ(log.lines().size(), 1u);
-    }
-    EXPECT_EQ(stderrOf([] { LogMessage(L"back"); }), "[TRXImage] back\n");
+    const wchar_t invalid[] = {L'a', static_cast<wchar_t>(0xD800), 0};
+    EXPECT_EQ(stderrOf([&] { LogMessage(L"\u00e9 %ls", invalid); }), "[TRXImage] \xc3\xa9 a\xef\xbf\xbd\n");
+    trxtest::LogCapture log;
+    EXPECT_EQ(stderrOf([] { LogMessage(L"to the function"); }), "");
 }
 
 TEST(TextConversion, BothDirectionsAgreeAndRefuseInvalidText)

@@ -24,6 +24,7 @@ TEST(Strips, SizeLaysOutWholeLinesInStripsOfSixteenMebibytes)
             {"more strips than lines", kRgb, 0, 3, 2, 5, {9, 24, 1}, {9, 9, 0, 0, 0, -1, -1}},
             {"lines past 16 MiB", kGrey, 0, 40 << 20, 2, 0, {40 << 20, 8, 1}, {40 << 20, 40 << 20, 0, 0, 0, -1, -1}},
             {"bilevel, 33 columns", kBilevel, 0, 33, 3, 0, {8, 1, 3}, {24, -1, -1}},
+            {"no columns", kRgb, 1, 0, 5, 0, {0, 24, 5}, {0, -1, 0, -1}},
         };
     for (const auto& [name, space, alpha, columns, lines, strips, layout, sizes] : rows) {
         SCOPED_TRACE(name);

@@ -98,33 +98,3 @@ TEST(Interpreters, ResolutionFromAttributes)
         }
     }
 }
-
-// The attribute's name must be "ICCProfile"; a type of no bytes is the only way
-// OpenImageIO holds an empty profile: none to get, an empty file to save.
-TEST(Interpreters, IccProfile)
-{
-    TempDir dir;
-    LogCapture log;
-    const Bytes bytes = {0, 1, 2, 0xFF, 0x80}, none = {'x', 'y', 'z'};
-    const OIIO::TypeDesc five(OIIO::TypeDesc::UINT8, 5);
-    // Attribute name and type; whether a profile is got and a file written.
-    const std::tuple<const char*, OIIO::TypeDesc, bool, bool> rows[] = {{"iccprofile", five, false, false},
-                                                                        {"ICCProfile", five, true, true},
-                                                                        {"ICCProfile", OIIO::TypeDesc(), false, true}};
-    for (const auto& [name, type, got, written] : rows) {
-        SCOPED_TRACE(name + std::to_string(type.size()));
-        OIIO::ImageSpec spec = specOf("");
-        spec.extra_attribs.push_back(OIIO::ParamValue(name, type, 1, bytes.data()));
-        const auto p = createSpecInterpreter(spec, "a.png");
-        Blob blob;
-        blob.update(none.data(), 3);
-        const std::string target = dir.file(name + std::to_string(type.size()));
-        EXPECT_EQ(std::make_pair(p->getIccProfile(blob), p->writeIccProfile(Utf8ToWide(target.c_str()).str())),
-                  std::make_pair(got, written));
-        EXPECT_EQ(Bytes(blob.data(), blob.data() + blob.length()), got ? bytes : none);
-        EXPECT_EQ(readFile(target), type.size() && written ? bytes : Bytes());
-        EXPECT_EQ(p->writeIccProfile(L"/tmp/\xD800.icc"), false);  // a path with no UTF-8 form
-        EXPECT_EQ(log.lines().size(), written ? 1u : 0u);
-        log.clear();
-    }
-}

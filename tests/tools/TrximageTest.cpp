@@ -49,7 +49,6 @@ TEST(Trximage, RunsGiveTheLibrarysFilesOrWriteNothing)
     const Row rows[] = {
         {"frobnicate", 2, "unknown command 'frobnicate'"},
         {"convert a.png b.jpg --quality 101", 2, ""},
-        {"convert a.png b.jpg --quality -1", 2, ""},
         {"convert a.png b.png c.png", 2, ""},
         {"convert a.png sub/link.png sub/hard.png --out-dir .", 2,
          "the output ./a.png is the input a.png\n  the output ./link.png is the input a.png\n"

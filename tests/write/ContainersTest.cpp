@@ -123,6 +123,8 @@ TEST(Containers, FileModesAndFailures)
         EXPECT_EQ(full.GetErrorMessage(buffer, maxChars), maxChars > 0) << maxChars;
         EXPECT_EQ(std::wstring(buffer), text) << maxChars;
     }
+    wchar_t none[2] = L"?";  // an exception with no cause says nothing
+    EXPECT_FALSE(CException().GetErrorMessage(none, 2) || none[0]);
 }
 
 }  // namespace

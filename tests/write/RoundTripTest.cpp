@@ -72,11 +72,42 @@ TEST(RoundTrip, IndependentReadersSeeThePixels)
                                              expected[p / kept * channels + p % kept]));
         EXPECT_LE(worst, tolerance);
         EXPECT_EQ(back.icc, icc && ext != "bmp" ? profile : Bytes());
+        if (asCmyk && alpha && !inks && !bigTiff) {  // one extra-samples entry, the one for alpha
+            const Bytes f = readFile(path);
+            const auto u16 = [&f](std::size_t at) { return f[at] | f[at + 1] << 8; };
+            int extra = 0;
+            for (int i = 0, ifd = u16(4) | u16(6) << 16; i < u16(ifd); ++i)
+                extra += u16(ifd + 2 + 12 * i) == 338;
+            EXPECT_EQ(extra, 1);
+        }
         TarvexImage opened;  // CMYK TIFF is separated, its alpha unassociated
         EXPECT_TRUE(!asCmyk || (opened.open(path) && opened.colourSpace() == TarvexImage::colourSpaceCMYK &&
                                 (inks || opened.matte() == alpha)));
     }
     EXPECT_TRUE(log.lines().empty());
+}
+
+// Grey lines and packed lines go out as RGB: each grey byte three times, each bit 255 or 0.
+TEST(RoundTrip, GreyAndPackedImagesGoOutAsRgb)
+{
+    TempDir dir;
+    TarvexImage grey, packed = makeImage(false, false, 11, 3, [](int x, int y, int) { return (x + y) % 3 ? 0 : 200; });
+    ASSERT_TRUE(packed.ReduceIfPossible());
+    grey.colourSpace(TarvexImage::colourSpaceGrey);
+    grey.size(11, 3, 0, 0, nullptr, nullptr);
+    TarvexImage::LinePointer line;
+    for (int y = 0; y < 3 && grey.setupLinePointer(line, y); ++y)
+        for (int x = 0; x < 11; ++x)
+            line.get_pustr()[x] = static_cast<unsigned char>(x * 20 + y);
+    for (TarvexImage* image : {&grey, &packed}) {
+        ASSERT_TRUE(image->write(dir.file("g.png")));
+        const Bytes back = decodeFile(dir.file("g.png")).pixels;
+        ASSERT_EQ(back.size(), 11u * 3 * 3);
+        for (std::size_t i = 0; i < back.size(); ++i) {
+            const int x = int(i / 3 % 11), y = int(i / 33);
+            EXPECT_EQ(back[i], image == &grey ? x * 20 + y : (x + y) % 3 ? 0 : 255) << i;
+        }
+    }
 }
 
 // Across and down, opened again by the library. PNG and BMP hold whole pixels per metre
@@ -149,6 +180,10 @@ TEST(RoundTrip, JpegAsOpenImageIOsWriter)
         writeFile(dir.file("x.jpg"), mine);
         EXPECT_EQ(decodeFile(dir.file("x.jpg")).icc, profile);
     }
+    // A quality with a tail leaves the default (OpenImageIO's writer reads "jpeg:40x" as 40).
+    OIIO::ImageSpec plain(16, 8, 3, OIIO::TypeUInt8), tail = plain;
+    tail.attribute("compression", "jpeg:40x");
+    EXPECT_EQ(encode(makeJpegOutput(), tail, profile), encode(makeJpegOutput(), plain, profile));
 }
 
 // Records every Write; throws a full disk on the `failAt`-th (counted from 1), or with
@@ -205,7 +240,7 @@ TEST(Targets, FailuresReachNoTarget)
     TempDir dir;
     LogCapture log;
     const std::string cannot = "[TRXImage] Cannot write a 4 x 6 image: the ";
-    std::vector<std::pair<TarvexImage, std::string>> images(4);
+    std::vector<std::pair<TarvexImage, std::string>> images(5);
     for (int i = 0; i < 3; ++i)
         images[i].first = makeImage(i == 2, i == 2, 4, 6, smooth, 3);
     TarvexImageAccess::impl(images[1].first).colourStrips[1].ReSize(4 * 3 * 3 - 1);
@@ -213,6 +248,8 @@ TEST(Targets, FailuresReachNoTarget)
     images[1].second = cannot + "colour strips do not hold every line\n";
     images[2].second = cannot + "alpha strips do not hold every line\n";
     images[3].second = "[TRXImage] OpenImageIO for RGB fails to open, columns: 0, rows: 0, channels: 3\n";
+    images[4].first.size(0, 6, 0, 0, nullptr, nullptr);
+    images[4].second = "[TRXImage] OpenImageIO for RGB fails to open, columns: 0, rows: 6, channels: 3\n";
     // Formats with no writer, with one that takes no proxy (SGI) and with one that does.
     for (const std::string ext : {"nosuchformat", "psd", "sgi", "ico", "hdr", "heif", "png", "jpg", "tif", "gif"}) {
         for (const auto& [image, line] : images) {
@@ -344,6 +381,11 @@ TEST(Targets, ProfilesThatPngRefusesFailWithALine)
         EXPECT_TRUE(written || log.utf8()[0].rfind("[TRXImage] Cannot write a 5 x 4 image: ", 0) == 0);
         EXPECT_EQ(fs::remove(dir.file("p.png")), written);
     }
+    Bytes v4 = rgbProfile();  // version 4 asks for a length in whole words, which it has
+    v4[8] = 4;
+    Blob blob;
+    blob.update(v4.data(), static_cast<int>(v4.size()));
+    EXPECT_TRUE(image.write(dir.file("p.png"), trx::WriteOptions().iccProfile(blob)));
 }
 
 }  // namespace
