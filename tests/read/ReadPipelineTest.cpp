@@ -227,6 +227,14 @@ TEST_F(ReadPipeline, OpensReplaceWhatTheImageHeld)
     EXPECT_EQ(im.alphaBytesPerLine, 0);
     EXPECT_EQ(im.indexBytesPerLine, 0);
     EXPECT_TRUE(log.lines().empty());
+    // Tiles that claim 32768 x 32768 pixels are refused before a buffer is sized for them.
+    Bytes tiles = writtenBytes("a.tif", rgb(3, OIIO::TypeUInt8, 16));
+    for (std::size_t ifd = tiles[4] | tiles[5] << 8, i = 0; i < std::size_t(tiles[ifd] | tiles[ifd + 1] << 8); ++i)
+        if (const std::size_t at = ifd + 2 + 12 * i; tiles[at + 1] == 1 && (tiles[at] == 0x42 || tiles[at] == 0x43))
+            tiles[at + 8] = 0, tiles[at + 9] = 0x80;  // TileWidth and TileLength
+    writeFile(dir.file("t.tif"), tiles);
+    EXPECT_FALSE(image.open(dir.file("t.tif")));
+    EXPECT_EQ(log.lines().back(), L"[TRXImage] tiles of 32768 x 32768 pixels are too large\n");
 }
 
 // Marks that no writer here makes, and near misses: pairs of first bytes and the format.
