@@ -316,7 +316,7 @@ TEST_F(ReadPipeline, ProfilesAndCopies)
     EXPECT_FALSE(TarvexImage().hasIccProfileEXIF(has, exif) || has || exif || TarvexImage().hasIccProfile());
 }
 
-// The library's reader gives JFIF's pixel aspect as OpenImageIO's does, and no line
+// The library's reader gives JFIF's pixel aspect (2 across to 1 down is 2), and no line
 // outside the image.
 TEST(JpegInput, AspectAndLineRange)
 {
