@@ -1,5 +1,7 @@
 #include "write/FileOutput.h"
 
+#include "platform/WriteFully.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -55,17 +57,8 @@ bool PathFile::writeAll(const std::vector<unsigned char>& bytes)
         error_ = errno;
         return false;
     }
-    for (std::size_t at = 0; at < bytes.size();) {
-        // One call per GiB at most: Linux moves no more than 2 GiB less a page per call.
-        const ssize_t n = ::write(fd_, bytes.data() + at, std::min<std::size_t>(bytes.size() - at, 1u << 30));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error_ = n < 0 ? errno : ENOSPC;
-            return false;
-        }
-        at += static_cast<std::size_t>(n);
-    }
+    if ((error_ = trx::writeFully(fd_, bytes.data(), bytes.size())) != 0)
+        return false;
     const int fd = fd_;
     fd_ = -1;
     // Some file systems report a failed write-back only here.

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "image/TextConversion.h"
+#include "platform/WriteFully.h"
 
 namespace {
 
@@ -147,20 +148,8 @@ void CFile::Write(const void* data, unsigned count)
 {
     if (m_hFile == hFileNull)
         throw new CFileException(CFileException::invalidFile, EBADF, m_strFileName.c_str());
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    while (count > 0) {
-        const ssize_t written = ::write(m_hFile, bytes, count);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            const long code = errno;
-            throw new CFileException(CFileException::OsErrorToException(code), code, m_strFileName.c_str());
-        }
-        if (written == 0)
-            throw new CFileException(CFileException::diskFull, ENOSPC, m_strFileName.c_str());
-        bytes += written;
-        count -= static_cast<unsigned>(written);
-    }
+    if (const int code = trx::writeFully(m_hFile, data, count))
+        throw new CFileException(CFileException::OsErrorToException(code), code, m_strFileName.c_str());
 }
 
 void CFile::Close()
